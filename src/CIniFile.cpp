@@ -1,0 +1,84 @@
+#include "CIniFile.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/Win32.h"
+
+namespace {
+
+constexpr DWORD kValueBufferSize = 2048;
+const char kSection[] = "ini";
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+} // namespace
+
+std::string ReadIniString(const std::string& section, const std::string& key,
+                          const std::string& defaultValue, const std::string& fileName) {
+  if (section.empty() || key.empty()) return std::string();
+  std::vector<char> buffer(kValueBufferSize, '\0');
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
+                           kValueBufferSize, fileName.c_str());
+  buffer.back() = '\0';
+  return std::string(buffer.data());
+}
+
+bool ParseIniInteger(const std::string& text, int& value) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == text.size()) return false;
+
+  if (hex) {
+    std::uint32_t pattern = 0;
+    int significant = 0;
+    for (; i < text.size(); ++i) {
+      const int digit = HexDigit(text[i]);
+      if (digit < 0) return false;
+      if (significant > 0 || digit != 0) ++significant;
+      if (significant > 8) return false;
+      pattern = (pattern << 4) | static_cast<std::uint32_t>(digit);
+    }
+    // Two's complement negation of the 32-bit pattern.
+    const std::uint32_t result = negative ? 0u - pattern : pattern;
+    value = static_cast<int>(static_cast<std::int32_t>(result));
+    return true;
+  }
+
+  std::int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > 2147483648LL) return false;
+  }
+  const std::int64_t result = negative ? -magnitude : magnitude;
+  if (result > 2147483647LL) return false;
+  value = static_cast<int>(result);
+  return true;
+}
+
+void ReadIniInteger(const std::string& fileName, const std::string& key, int& value) {
+  const std::string text = ReadIniString(kSection, key, std::to_string(value), fileName);
+  ParseIniInteger(text, value);
+}
+
+void ReadIniList(const std::string& fileName, const std::string& key, std::string& list) {
+  list = ReadIniString(kSection, key, list, fileName);
+}

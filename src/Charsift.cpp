@@ -1,0 +1,176 @@
+#include "Charsift.h"
+
+#include <cstring>
+
+#include "CIniFile.h"
+#include "ContPlug.h"
+
+const FieldRow FieldTable[2] = {
+    {"Type", FT_MULTIPLE_CHOICE, "Folder|Binary|Text"},
+    {"Encoding", FT_MULTIPLE_CHOICE,
+     "UTF-16 LE|UTF-16 BE|UTF-8 BOM|UTF-8 no BOM|ANSI|ANSI Ru|DOS|DOS Ru|RTF|Binary"},
+};
+
+HMODULE ModuleInstance = nullptr;
+
+void CopyToHostBuffer(char* dest, const char* src, int maxlen) {
+  if (dest == nullptr || maxlen <= 0) return;
+  std::memset(dest, 0, static_cast<std::size_t>(maxlen));
+  lstrcpynA(dest, src, maxlen);
+}
+
+const char* ClassifyEncoding(const WideString& path) {
+  if (IsFolder(path)) return "";
+  bool bigEndian = false;
+  if (FileUtf16Bom(path, bigEndian)) return bigEndian ? "UTF-16 BE" : "UTF-16 LE";
+  bool isRtf = false, hasUtf8Bom = false;
+  FileRtfOrUtf8Bom(path, isRtf, hasUtf8Bom);
+  if (isRtf) return "RTF";
+  if (hasUtf8Bom) return "UTF-8 BOM";
+  if (FileIsUtf8NoBom(path)) return "UTF-8 no BOM";
+  if (!FileIsText(path)) return "Binary";
+  if (oem_enabled != 0 && FileIsOem(path)) return "DOS";
+  bool isOem = false;
+  if (rus_enabled != 0 && FileHasCyrillic(path, isOem)) return isOem ? "DOS Ru" : "ANSI Ru";
+  return "ANSI";
+}
+
+// ---- Settings file ------------------------------------------------------------
+std::string ReplaceExtension(const std::string& modulePath, const std::string& newExtension) {
+  std::size_t dot = std::string::npos;
+  for (std::size_t i = 0; i < modulePath.size(); ++i) {
+    const BYTE b = static_cast<BYTE>(modulePath[i]);
+    // The second byte of a double-byte character is never a delimiter.
+    if (IsDBCSLeadByteEx(CP_ACP, b) && i + 1 < modulePath.size()) {
+      ++i;
+      continue;
+    }
+    if (b == '\\' || b == ':' || b == '/') dot = std::string::npos;
+    if (b == '.') dot = i;
+  }
+  return (dot == std::string::npos ? modulePath : modulePath.substr(0, dot)) + newExtension;
+}
+
+namespace {
+
+// A file exists here when the lookup finds a non-folder entry whose
+// last-write time is a local DOS date (1980 to 2107).
+bool SettingsFileExists(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  FILETIME local;
+  WORD dosDate = 0, dosTime = 0;
+  return FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
+         FileTimeToDosDateTime(&local, &dosDate, &dosTime);
+}
+
+} // namespace
+
+void LoadSettingsForModule(const std::string& modulePath) {
+  const std::string settingsPath = ReplaceExtension(modulePath, ".ini");
+  const std::string examplePath = ReplaceExtension(modulePath, ".example.ini");
+  if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
+    CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
+
+  ReadIniInteger(settingsPath, "text_buffer_size_kb", text_buffer_size_kb);
+  ReadIniInteger(settingsPath, "utf8_buffer_size_kb", utf8_buffer_size_kb);
+  ReadIniList(settingsPath, "binary_ignore", binary_ignore);
+  ReadIniInteger(settingsPath, "oem_enabled", oem_enabled);
+  ReadIniInteger(settingsPath, "oem_buffer_size_kb", oem_buffer_size_kb);
+  ReadIniInteger(settingsPath, "oem_percent", oem_percent);
+  ReadIniList(settingsPath, "oem_ignore", oem_ignore);
+  ReadIniInteger(settingsPath, "rus_enabled", rus_enabled);
+  ReadIniInteger(settingsPath, "rus_buffer_size_kb", rus_buffer_size_kb);
+  ReadIniInteger(settingsPath, "rus_min_size", rus_min_size);
+  ReadIniInteger(settingsPath, "rus_percent", rus_percent);
+  ReadIniInteger(settingsPath, "rus_word_len", rus_word_len);
+}
+
+void LoadSettings() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(ModuleInstance, path, sizeof path);
+  // A cut path would name some other file: keep the defaults instead.
+  if (length == 0 || length >= sizeof path - 1) return;
+  LoadSettingsForModule(path);
+}
+
+// ---- Exports -------------------------------------------------------------------
+// No exception may reach the host: each export answers "field empty"
+// instead, which is also what a failed sample allocation gives.
+extern "C" {
+
+CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetSupportedField(int FieldIndex, char* FieldName,
+                                                           char* Units, int maxlen) {
+  try {
+    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_MORE_FIELDS;
+    const FieldRow& row = FieldTable[FieldIndex];
+    CopyToHostBuffer(FieldName, row.name, maxlen);
+    CopyToHostBuffer(Units, row.choices, maxlen);
+    return row.type;
+  } catch (...) {
+    return FT_FIELD_EMPTY;
+  }
+}
+
+CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValue(char*, int, int, void*, int, int) {
+  return FT_FIELD_EMPTY;
+}
+
+CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName, int FieldIndex,
+                                                   int, void* FieldValue, int maxlen, int) {
+  try {
+    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_SUCH_FIELD;
+    const WideString path = FileName ? WideString(FileName) : WideString();
+    const char* value;
+    if (FieldIndex == 0)
+      value = IsFolder(path) ? "Folder" : FileIsText(path) ? "Text" : "Binary";
+    else
+      value = ClassifyEncoding(path);
+    if (*value == '\0') return FT_FIELD_EMPTY;
+    CopyToHostBuffer(static_cast<char*>(FieldValue), value, maxlen);
+    return FieldTable[FieldIndex].type;
+  } catch (...) {
+    return FT_FIELD_EMPTY;
+  }
+}
+
+} // extern "C"
+
+// ---- Module entry ----------------------------------------------------------------
+#ifdef CHARSIFT_MODULE
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ModuleInstance = instance;
+    try {
+      LoadSettings();
+    } catch (...) {
+      // Out of memory while loading: whatever was read stays, the rest keeps its default.
+    }
+  } else if (reason == DLL_PROCESS_DETACH) {
+    ReleaseListSettings();
+  }
+  return TRUE;
+}
+#else
+namespace {
+
+// dlopen runs this after the settings' own initialisers (they come earlier
+// in the link order); dlclose runs the release.
+struct ModuleEntry {
+  ModuleEntry() {
+    ModuleInstance = reinterpret_cast<HMODULE>(&ContentGetValueW);
+    try {
+      LoadSettings();
+    } catch (...) {
+    }
+  }
+  ~ModuleEntry() { ReleaseListSettings(); }
+} moduleEntry;
+
+} // namespace
+#endif
+#endif

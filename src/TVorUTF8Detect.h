@@ -1,0 +1,13 @@
+// The UTF-8 walk: counts continuation bytes, nothing more.
+#pragma once
+
+#include <cstdint>
+
+// Continuation bytes that follow a lead byte, by byte value. The entries for
+// 0x80 to 0xBF are never consulted: those are continuation bytes.
+extern const std::uint8_t Utf8TrailTable[256];
+
+// Walks a zero-terminated buffer. True when every sequence has its
+// continuation bytes and at least one continuation byte was due somewhere;
+// with allowTruncated a sequence cut by the terminator still passes.
+bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated);

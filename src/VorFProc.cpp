@@ -1,0 +1,378 @@
+#include "VorFProc.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "TVorUTF8Detect.h"
+#include "platform/FaultInjection.h"
+
+// ---- Settings -----------------------------------------------------------------
+int text_buffer_size_kb = 1;
+int utf8_buffer_size_kb = 64;
+std::string binary_ignore;
+int oem_enabled = 1;
+int oem_buffer_size_kb = 1;
+int oem_percent = 18;
+std::string oem_ignore = "AB BB";
+int rus_enabled = 1;
+int rus_buffer_size_kb = 2;
+int rus_min_size = 8;
+int rus_percent = 30;
+int rus_word_len = 0;
+
+void ResetSettings() {
+  text_buffer_size_kb = 1;
+  utf8_buffer_size_kb = 64;
+  binary_ignore.clear();
+  oem_enabled = 1;
+  oem_buffer_size_kb = 1;
+  oem_percent = 18;
+  oem_ignore = "AB BB";
+  rus_enabled = 1;
+  rus_buffer_size_kb = 2;
+  rus_min_size = 8;
+  rus_percent = 30;
+  rus_word_len = 0;
+}
+
+void ReleaseListSettings() {
+  std::string().swap(binary_ignore);
+  std::string().swap(oem_ignore);
+}
+
+SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
+  if (charsift::fault::ShouldFail(charsift::fault::Call::Allocation)) throw std::bad_alloc();
+  data_.reset(new BYTE[size]());
+}
+
+// ---- Path and file probes -------------------------------------------------------
+namespace {
+
+DWORD QueryPlatformId() {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
+// The default ANSI code page of the thread locale at start, or the
+// system's when the locale names none.
+UINT QueryAnsiCodePage() {
+  DWORD codePage = 0;
+  if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                     reinterpret_cast<LPSTR>(&codePage), sizeof codePage / sizeof(CHAR)) == 0 ||
+      codePage == 0) {
+    codePage = GetACP();
+  }
+  return codePage;
+}
+
+const UINT AnsiCodePage = QueryAnsiCodePage();
+
+bool UsesWideCalls() { return PlatformId == VER_PLATFORM_WIN32_NT; }
+
+// The ANSI form of a path; characters the code page lacks become its
+// default character. An empty or unconvertible path gives "".
+std::string AnsiFromWide(const WideString& path) {
+  if (path.empty()) return std::string();
+  const int wideLength = static_cast<int>(path.size());
+  const int size =
+      WideCharToMultiByte(AnsiCodePage, 0, path.c_str(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string ansi(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(AnsiCodePage, 0, path.c_str(), wideLength, ansi.data(), size, nullptr,
+                      nullptr);
+  return ansi;
+}
+
+// Seeks to the start and makes one read request.
+bool ReadFromStart(HANDLE file, void* buffer, DWORD size, DWORD& bytesRead) {
+  bytesRead = 0;
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  return ReadFile(file, buffer, size, &bytesRead, nullptr) != FALSE;
+}
+
+// One seek and one read of exactly `size` signature bytes into `buffer`
+// (zeroed first); false on a failed or short read.
+bool ReadSignature(HANDLE file, BYTE* buffer, DWORD size) {
+  std::memset(buffer, 0, size);
+  DWORD bytesRead = 0;
+  return ReadFromStart(file, buffer, size, bytesRead) && bytesRead == size;
+}
+
+} // namespace
+
+const DWORD PlatformId = QueryPlatformId();
+
+bool ProbePath(const WideString& path, bool& isDirectory) {
+  isDirectory = false;
+  HANDLE search;
+  DWORD attributes = 0;
+  if (UsesWideCalls()) {
+    WIN32_FIND_DATAW data;
+    search = FindFirstFileW(path.c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) attributes = data.dwFileAttributes;
+  } else {
+    const std::string ansi = AnsiFromWide(path);
+    WIN32_FIND_DATAA data;
+    search = FindFirstFileA(ansi.c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) attributes = data.dwFileAttributes;
+  }
+  if (search == INVALID_HANDLE_VALUE) return false;
+  isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  FindClose(search);
+  return true;
+}
+
+WideString StripTrailingBackslash(const WideString& path) {
+  WideString copy = path;
+  if (!copy.empty() && copy.back() == u'\\') copy.pop_back();
+  return copy;
+}
+
+bool IsDriveRoot(const WideString& path) {
+  if (path.size() == 2) return path[1] == u':';
+  if (path.size() == 3) return path[1] == u':' && path[2] == u'\\';
+  return false;
+}
+
+bool IsFolder(const WideString& path) {
+  bool isDirectory = false;
+  if (ProbePath(StripTrailingBackslash(path), isDirectory) && isDirectory) return true;
+  return IsDriveRoot(path);
+}
+
+HANDLE OpenForReading(const WideString& path) {
+  if (UsesWideCalls()) {
+    return CreateFileW(path.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }
+  const std::string ansi = AnsiFromWide(path);
+  return CreateFileA(ansi.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+std::int64_t GetFileSize64(HANDLE file) {
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return -1;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+}
+
+// ---- Signature probes -------------------------------------------------------------
+bool DetectUtf16Bom(HANDLE file, bool& bigEndian) {
+  BYTE mark[2];
+  bigEndian = false;
+  if (!ReadSignature(file, mark, sizeof mark)) return false;
+  bigEndian = mark[0] == 0xFE && mark[1] == 0xFF;
+  return bigEndian || (mark[0] == 0xFF && mark[1] == 0xFE);
+}
+
+bool HasUtf8Bom(HANDLE file) {
+  BYTE mark[3];
+  return ReadSignature(file, mark, sizeof mark) && mark[0] == 0xEF && mark[1] == 0xBB &&
+         mark[2] == 0xBF;
+}
+
+bool HasRtfSignature(HANDLE file) {
+  BYTE header[6] = {}; // the sixth byte stays zero: the five read form a string
+  return ReadSignature(file, header, 5) &&
+         std::strcmp(reinterpret_cast<const char*>(header), "{\\rtf") == 0;
+}
+
+bool FileUtf16Bom(const WideString& path, bool& bigEndian) {
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return false;
+  return DetectUtf16Bom(file.Get(), bigEndian);
+}
+
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
+  isRtf = false;
+  hasUtf8Bom = false;
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return;
+  isRtf = HasRtfSignature(file.Get());
+  hasUtf8Bom = HasUtf8Bom(file.Get());
+}
+
+// ---- UTF-8 without a mark -----------------------------------------------------------
+bool HandleIsUtf8(HANDLE file) {
+  // Concurrent clamps store the same value; the atomic access keeps them
+  // from being a data race.
+  std::atomic_ref<int> setting(utf8_buffer_size_kb);
+  int kb = setting.load(std::memory_order_relaxed);
+  if (kb < 1) {
+    kb = 1;
+    setting.store(kb, std::memory_order_relaxed);
+  } else if (kb > kMaxUtf8SampleKb) {
+    kb = kMaxUtf8SampleKb;
+    setting.store(kb, std::memory_order_relaxed);
+  }
+  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
+  DWORD bytesRead = 0;
+  // One byte less than the buffer, so the sample always ends in a zero.
+  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
+    return false;
+  return IsValidUtf8(sample.Data(), true);
+}
+
+bool FileIsUtf8NoBom(const WideString& path) {
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return false;
+  if (HasUtf8Bom(file.Get())) return false;
+  return HandleIsUtf8(file.Get());
+}
+
+// ---- Text/binary and OEM ----------------------------------------------------------
+bool IsCodeListed(int code, const std::string& list) {
+  char needle[8];
+  std::snprintf(needle, sizeof needle, " %02X ", static_cast<unsigned>(code) & 0xFFFu);
+  const std::string haystack = " " + list + " ";
+  return haystack.find(needle) != std::string::npos;
+}
+
+namespace {
+
+int UpperHexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+} // namespace
+
+// One pass over the list: every "blank, two upper-case hex digits, blank"
+// in the padded list is a needle IsCodeListed would find.
+CodeSet ListedCodes(const std::string& list) {
+  CodeSet set{};
+  const std::string haystack = " " + list + " ";
+  for (std::size_t i = 0; i + 3 < haystack.size(); ++i) {
+    if (haystack[i] != ' ' || haystack[i + 3] != ' ') continue;
+    const int high = UpperHexDigit(haystack[i + 1]);
+    const int low = UpperHexDigit(haystack[i + 2]);
+    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
+  }
+  return set;
+}
+
+namespace {
+
+bool IsControlCode(int code) { return code < 32 && code != 9 && code != 10 && code != 13; }
+
+// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
+CodeSet BinaryCodes(const std::string& ignore) {
+  const CodeSet listed = ListedCodes(ignore);
+  CodeSet binary{};
+  for (int code = 0; code < 32; ++code)
+    binary.has[code] = IsControlCode(code) && !listed.has[code];
+  return binary;
+}
+
+int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextSampleKb : sizeKb; }
+
+} // namespace
+
+bool IsBinaryCode(int code) {
+  if (code >= 32 || !IsControlCode(code)) return false;
+  return !IsCodeListed(code, binary_ignore);
+}
+
+bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
+  isOem = false;
+  // A negative size is no sample at all, like 0; a huge one is capped.
+  if (sizeKb <= 0) return false;
+  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
+  std::uint32_t histogram[128] = {};
+  std::uint64_t total = 0;
+  const CodeSet binary = BinaryCodes(binary_ignore);
+  SampleBuffer sample(size);
+  DWORD bytesRead = 0;
+  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
+    return false;
+  const BYTE* bytes = sample.Data();
+  for (DWORD i = 0; i < bytesRead; ++i) {
+    const BYTE b = bytes[i];
+    if (binary.has[b]) return false;
+    if (wantOem && b >= 128) {
+      ++total;
+      ++histogram[b - 128];
+    }
+  }
+  if (!wantOem || total == 0) return true;
+  const CodeSet ignored = ListedCodes(oem_ignore);
+  for (int code = 128; code <= 255; ++code) {
+    if (ignored.has[code]) continue;
+    if (!((code >= 0xB0 && code <= 0xDF) || code == 0xFF)) continue;
+    const std::int64_t share =
+        static_cast<std::int64_t>(histogram[code - 128]) * 100 / static_cast<std::int64_t>(total);
+    if (share >= oem_percent) {
+      isOem = true;
+      break;
+    }
+  }
+  return true;
+}
+
+bool FileIsText(const WideString& path) {
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return false;
+  if (GetFileSize64(file.Get()) == 0) return true;
+  bool isOem = false;
+  return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+}
+
+bool FileIsOem(const WideString& path) {
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return false;
+  bool isOem = false;
+  return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+}
+
+// ---- Cyrillic letters -----------------------------------------------------------
+bool IsCyrillicLetter(BYTE b, bool oem) {
+  if (!oem) return b >= 0xC0;
+  return (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1);
+}
+
+bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
+  // An empty sample holds no letters; the share rule would divide by zero.
+  if (count <= 0) return false;
+  std::int64_t letters = 0;
+  int run = 0;
+  for (int i = 0; i < count; ++i) {
+    if (IsCyrillicLetter(buffer[i], oem)) {
+      ++letters;
+      ++run;
+      if (rus_word_len > 0 && run >= rus_word_len) return true;
+    } else {
+      run = 0;
+    }
+  }
+  return letters * 100 / count >= rus_percent;
+}
+
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
+  isOem = false;
+  const int kb = sizeKb < 1 ? 1 : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb : sizeKb;
+  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
+  DWORD bytesRead = 0;
+  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
+    return false;
+  if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size)) return false;
+  const int count = static_cast<int>(bytesRead);
+  if (HasCyrillicText(sample.Data(), count, false)) return true;
+  if (HasCyrillicText(sample.Data(), count, true)) {
+    isOem = true;
+    return true;
+  }
+  return false;
+}
+
+bool FileHasCyrillic(const WideString& path, bool& isOem) {
+  FileHandle file(OpenForReading(path));
+  if (!file.IsOpen()) return false;
+  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+}

@@ -1,0 +1,587 @@
+#include "PosixWin32.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "../FaultInjection.h"
+
+namespace {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+DWORD ErrorFromErrno(int err) {
+  switch (err) {
+  case ENOENT:
+    return ERROR_FILE_NOT_FOUND;
+  case ENOTDIR:
+  case ENAMETOOLONG:
+  case ELOOP:
+    return ERROR_PATH_NOT_FOUND;
+  case EACCES:
+  case EPERM:
+  case EISDIR:
+    return ERROR_ACCESS_DENIED;
+  case EBADF:
+    return ERROR_INVALID_HANDLE;
+  case ENOMEM:
+    return ERROR_NOT_ENOUGH_MEMORY;
+  case EEXIST:
+    return ERROR_FILE_EXISTS;
+  case EINVAL:
+    return ERROR_NEGATIVE_SEEK;
+  default:
+    return ERROR_INVALID_FUNCTION;
+  }
+}
+
+BOOL FailWith(DWORD code) {
+  lastError = code;
+  return FALSE;
+}
+
+// File handles carry the descriptor plus one, so that no valid handle is
+// null and INVALID_HANDLE_VALUE (all bits set) never names a descriptor.
+HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
+
+int FdFromHandle(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
+  const std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
+  if (value < 0 || value > INT_MAX) return -1;
+  return static_cast<int>(value);
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so any input
+// converts and none can read past its terminator.
+std::string Utf8FromUtf16(const WCHAR* text, std::size_t length, bool* usedDefault) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+      if (usedDefault) *usedDefault = true;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::size_t WideLength(const WCHAR* text) {
+  std::size_t n = 0;
+  while (text[n] != 0)
+    ++n;
+  return n;
+}
+
+std::string PathFromWide(LPCWSTR path) {
+  return path ? Utf8FromUtf16(path, WideLength(path), nullptr) : std::string();
+}
+
+FILETIME FileTimeFromTimespec(const timespec& ts) {
+  // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
+  constexpr std::int64_t kEpochDelta = 11644473600LL;
+  std::int64_t ticks =
+      (static_cast<std::int64_t>(ts.tv_sec) + kEpochDelta) * 10000000LL + ts.tv_nsec / 100;
+  if (ticks < 0) ticks = 0;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  return ft;
+}
+
+std::int64_t UnixSecondsFromFileTime(const FILETIME& ft) {
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
+}
+
+template <typename FindData> void FillFindData(const struct stat& st, FindData* data) {
+  std::memset(data, 0, sizeof *data);
+  data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  data->ftCreationTime = FileTimeFromTimespec(st.st_ctim);
+  data->ftLastAccessTime = FileTimeFromTimespec(st.st_atim);
+  data->ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+// A dangling link or a link loop is still an entry of its folder, as
+// Windows lists a reparse point whatever it points to.
+bool StatEntry(const std::string& path, struct stat* st) {
+  return stat(path.c_str(), st) == 0 || lstat(path.c_str(), st) == 0;
+}
+
+// The Windows wildcard rule for one name: '*' any run, '?' one character.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*')
+    ++p;
+  return p == pattern.size();
+}
+
+struct FindRecord {}; // only the search handle's identity matters here
+
+// FindFirstFile: the first entry matching the path; a wildcard in the last
+// component is matched against the folder's names, the smallest name
+// (as NTFS lists them, "." first) being the first match.
+bool FindFirst(const std::string& path, struct stat* st) {
+  if (path.empty()) return false;
+  const std::size_t slash = path.rfind('/');
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (last.find_first_of("*?") == std::string::npos) return StatEntry(path, st);
+
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return false;
+  std::string best;
+  bool found = false;
+  while (dirent* entry = readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (WildcardMatch(last, name) && (!found || name < best)) {
+      best = name;
+      found = true;
+    }
+  }
+  closedir(dir);
+  return found && StatEntry(folder + (folder.back() == '/' ? "" : "/") + best, st);
+}
+
+template <typename FindData> HANDLE FindFirstCommon(const std::string& path, FindData* findData) {
+  struct stat st;
+  if (!FindFirst(path, &st)) {
+    lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (findData) FillFindData(st, findData);
+  return new FindRecord;
+}
+
+HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
+  if (creationDisposition != OPEN_EXISTING) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  // Non-blocking, so that a FIFO or a device never stalls the open or a read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    lastError = ErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Without a backup-semantics flag, Windows refuses to open a folder.
+    close(fd);
+    lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  return HandleFromFd(fd);
+}
+
+// Reads a whole regular file; a folder, a FIFO or a device is no file here.
+bool ReadWholeFile(const char* path, std::string* content) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char chunk[65536];
+  while (ok) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    content->append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+std::string_view Trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v'; };
+  while (!s.empty() && blank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && blank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The profile-string lookup: the value of the first matching key in a
+// section of that name, or nothing.
+bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                      std::string* value) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  bool inSection = false;
+  while (!text.empty()) {
+    const std::size_t eol = text.find('\n');
+    std::string_view line = Trim(text.substr(0, eol));
+    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      line.remove_prefix(1);
+      line = Trim(line.substr(0, line.find(']')));
+      inSection = EqualNoCase(line, section);
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (!inSection || equals == std::string_view::npos) continue;
+    if (!EqualNoCase(Trim(line.substr(0, equals)), key)) continue;
+    std::string_view found = Trim(line.substr(equals + 1));
+    if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
+        found.back() == found.front()) {
+      found = found.substr(1, found.size() - 2);
+    }
+    value->assign(found);
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+DWORD GetLastError() { return lastError; }
+void SetLastError(DWORD code) { lastError = code; }
+
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
+  if (charsift::fault::ShouldFail(charsift::fault::Call::FindFirstFileW)) {
+    lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  return FindFirstCommon(PathFromWide(fileName), findData);
+}
+
+HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
+  return FindFirstCommon(fileName ? std::string(fileName) : std::string(), findData);
+}
+
+BOOL FindClose(HANDLE findHandle) {
+  if (findHandle == nullptr || findHandle == INVALID_HANDLE_VALUE)
+    return FailWith(ERROR_INVALID_HANDLE);
+  delete static_cast<FindRecord*>(findHandle);
+  return TRUE;
+}
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE) {
+  if (charsift::fault::ShouldFail(charsift::fault::Call::CreateFileW)) {
+    lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileCommon(PathFromWide(fileName), creationDisposition);
+}
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE) {
+  return CreateFileCommon(fileName ? std::string(fileName) : std::string(), creationDisposition);
+}
+
+// GetFileSize: only files have a size; a pipe or a device fails, as on Windows.
+DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
+  struct stat st;
+  const int fd = FdFromHandle(file);
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    lastError = ERROR_INVALID_HANDLE;
+    return INVALID_FILE_SIZE;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    lastError = ERROR_INVALID_FUNCTION;
+    return INVALID_FILE_SIZE;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+  lastError = ERROR_SUCCESS; // so a size whose low part is all ones is no failure
+  return static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
+  if (charsift::fault::ShouldFail(charsift::fault::Call::SetFilePointer)) {
+    lastError = ERROR_NEGATIVE_SEEK;
+    return INVALID_SET_FILE_POINTER;
+  }
+  const int fd = FdFromHandle(file);
+  std::int64_t distance = distanceToMove;
+  if (distanceToMoveHigh) {
+    distance = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
+        static_cast<DWORD>(distanceToMove));
+  }
+  const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                     : moveMethod == FILE_CURRENT ? SEEK_CUR
+                                                  : SEEK_END;
+  const off_t position = fd < 0 ? -1 : lseek(fd, static_cast<off_t>(distance), whence);
+  if (position < 0) {
+    lastError = fd < 0 ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno);
+    return INVALID_SET_FILE_POINTER;
+  }
+  const auto unsignedPosition = static_cast<std::uint64_t>(position);
+  if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
+  lastError = ERROR_SUCCESS;
+  return static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
+}
+
+// ReadFile: one read request; whatever it delivers is the answer.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
+  if (bytesRead) *bytesRead = 0;
+  if (charsift::fault::ShouldFail(charsift::fault::Call::ReadFile))
+    return FailWith(ERROR_INVALID_FUNCTION);
+  const int fd = FdFromHandle(file);
+  if (fd < 0) return FailWith(ERROR_INVALID_HANDLE);
+  ssize_t n;
+  do {
+    n = read(fd, buffer, bytesToRead);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailWith(ErrorFromErrno(errno));
+  if (bytesRead) *bytesRead = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  const int fd = FdFromHandle(object);
+  if (fd < 0 || close(fd) != 0) return FailWith(ERROR_INVALID_HANDLE);
+  return TRUE;
+}
+
+// GetModuleFileNameA: the full path of the module that holds the given
+// address (null: the executable), cut to size-1 characters like Windows.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+  std::string path;
+  if (module == nullptr) {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0) return FailWith(ERROR_INVALID_FUNCTION);
+    path.assign(buffer, static_cast<std::size_t>(n));
+  } else {
+    Dl_info info;
+    if (dladdr(module, &info) == 0 || info.dli_fname == nullptr)
+      return FailWith(ERROR_INVALID_HANDLE);
+    char* resolved = realpath(info.dli_fname, nullptr);
+    path = resolved ? resolved : info.dli_fname;
+    std::free(resolved);
+  }
+  if (size == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  if (path.size() >= size) {
+    std::memcpy(fileName, path.data(), size - 1);
+    fileName[size - 1] = '\0';
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  std::memcpy(fileName, path.c_str(), path.size() + 1);
+  lastError = ERROR_SUCCESS;
+  return static_cast<DWORD>(path.size());
+}
+
+// GetPrivateProfileStringA: the value from the named section, or the
+// default when the file, the section or the key is missing; at most size-1
+// characters and a terminator.
+DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultValue, LPSTR returned,
+                               DWORD size, LPCSTR fileName) {
+  if (returned == nullptr || size == 0) return 0;
+  std::string content, value;
+  const bool found = appName && keyName && fileName && ReadWholeFile(fileName, &content) &&
+                     FindProfileValue(content, appName, keyName, &value);
+  if (!found) value = defaultValue ? defaultValue : "";
+  const std::size_t n = std::min<std::size_t>(std::strlen(value.c_str()), size - 1);
+  std::memcpy(returned, value.data(), n);
+  returned[n] = '\0';
+  lastError = found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return static_cast<DWORD>(n);
+}
+
+// CopyFileA: contents and last-write time; with fail-if-exists an existing
+// target is left untouched.
+BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
+  if (!existingFileName || !newFileName) return FailWith(ERROR_INVALID_PARAMETER);
+  const int in = open(existingFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (in < 0) return FailWith(ErrorFromErrno(errno));
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  const int out = open(newFileName, flags, 0644);
+  if (out < 0) {
+    const int err = errno;
+    close(in);
+    return FailWith(ErrorFromErrno(err));
+  }
+  char chunk[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(in, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = write(out, chunk + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      done += w > 0 ? w : 0;
+    }
+    if (!ok) break;
+  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (ok) futimens(out, times);
+  close(in);
+  close(out);
+  if (!ok) {
+    unlink(newFileName);
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
+  return TRUE;
+}
+
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime) {
+  if (!fileTime || !localFileTime) return FailWith(ERROR_INVALID_PARAMETER);
+  const std::int64_t seconds = UnixSecondsFromFileTime(*fileTime);
+  const time_t t = static_cast<time_t>(seconds);
+  tm local;
+  const std::int64_t offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
+  const std::uint64_t shifted =
+      static_cast<std::uint64_t>(static_cast<std::int64_t>(ticks) + offset * 10000000LL);
+  localFileTime->dwLowDateTime = static_cast<DWORD>(shifted & 0xFFFFFFFFu);
+  localFileTime->dwHighDateTime = static_cast<DWORD>(shifted >> 32);
+  return TRUE;
+}
+
+// FileTimeToDosDateTime: fails for a time a DOS date cannot hold
+// (before 1980 or after 2107).
+BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime) {
+  if (!fileTime || !fatDate || !fatTime) return FailWith(ERROR_INVALID_PARAMETER);
+  const time_t t = static_cast<time_t>(UnixSecondsFromFileTime(*fileTime));
+  tm utc;
+  if (!gmtime_r(&t, &utc)) return FailWith(ERROR_INVALID_PARAMETER);
+  const int year = utc.tm_year + 1900;
+  if (year < 1980 || year > 2107) return FailWith(ERROR_INVALID_PARAMETER);
+  *fatDate = static_cast<WORD>(((year - 1980) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
+  *fatTime = static_cast<WORD>((utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
+  return TRUE;
+}
+
+// lstrcpynA: at most maxLength-1 characters and a terminator; nothing for 0.
+LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int maxLength) {
+  if (!dest || !src) return nullptr;
+  LPSTR d = dest;
+  int count = maxLength;
+  while (count > 1 && *src) {
+    *d++ = *src++;
+    --count;
+  }
+  if (count > 0) *d = '\0';
+  return dest;
+}
+
+BOOL GetVersionExA(LPOSVERSIONINFOA versionInfo) {
+  if (!versionInfo || versionInfo->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA))
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  versionInfo->dwMajorVersion = 10;
+  versionInfo->dwMinorVersion = 0;
+  versionInfo->dwBuildNumber = 0;
+  versionInfo->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  versionInfo->szCSDVersion[0] = '\0';
+  return TRUE;
+}
+
+LCID GetThreadLocale() { return 0x0409; }
+
+// The ANSI code page of this layer is UTF-8: file names on POSIX are bytes
+// that are conventionally UTF-8.
+int GetLocaleInfoA(LCID, DWORD type, LPSTR data, int size) {
+  if ((type & ~LOCALE_RETURN_NUMBER) != LOCALE_IDEFAULTANSICODEPAGE)
+    return static_cast<int>(FailWith(ERROR_INVALID_PARAMETER));
+  if (type & LOCALE_RETURN_NUMBER) {
+    const DWORD value = CP_UTF8;
+    if (size < static_cast<int>(sizeof value / sizeof(CHAR)))
+      return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
+    std::memcpy(data, &value, sizeof value);
+    return static_cast<int>(sizeof value);
+  }
+  static const char text[] = "65001";
+  if (size < static_cast<int>(sizeof text))
+    return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
+  std::memcpy(data, text, sizeof text);
+  return static_cast<int>(sizeof text);
+}
+
+UINT GetACP() { return CP_UTF8; }
+
+BOOL IsDBCSLeadByteEx(UINT, BYTE) { return FALSE; }
+
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR multiByte,
+                        int multiByteLength, LPCSTR, LPBOOL usedDefaultChar) {
+  if (!wide || wideLength == 0 || multiByteLength < 0 ||
+      (codePage != CP_ACP && codePage != CP_UTF8 && codePage != GetACP()))
+    return static_cast<int>(FailWith(ERROR_INVALID_PARAMETER));
+  // -1: the terminator is part of the text and of the result.
+  const std::size_t length =
+      wideLength < 0 ? WideLength(wide) + 1 : static_cast<std::size_t>(wideLength);
+  bool usedDefault = false;
+  const std::string bytes = Utf8FromUtf16(wide, length, &usedDefault);
+  if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+    return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
+  if (multiByteLength == 0) return static_cast<int>(bytes.size());
+  if (bytes.size() > static_cast<std::size_t>(multiByteLength))
+    return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
+  std::memcpy(multiByte, bytes.data(), bytes.size());
+  return static_cast<int>(bytes.size());
+}

@@ -1,0 +1,51 @@
+// Shared helpers of the test suite: temporary folders and files, wide paths,
+// and a guard that restores the default settings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "VorFProc.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+Bytes B(std::initializer_list<int> values);
+Bytes Repeat(std::uint8_t value, std::size_t count);
+Bytes Concat(std::initializer_list<Bytes> parts);
+std::string Hex(const Bytes& bytes);
+
+WideString Wide(const fs::path& path);
+// A path from the build (a POSIX path) in the form this platform's calls take.
+fs::path HostPath(const std::string& buildPath);
+
+// A fresh folder under the temporary folder, removed with its content.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& Path() const { return path_; }
+  fs::path Write(const std::string& name, const Bytes& content) const;
+  fs::path WriteText(const std::string& name, const std::string& content) const;
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  fs::path path_;
+};
+
+// Defaults before and after each test that touches settings.
+class SettingsGuard {
+public:
+  SettingsGuard() { ResetSettings(); }
+  ~SettingsGuard() { ResetSettings(); }
+};
+
+} // namespace testing_support
