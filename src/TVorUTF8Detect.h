@@ -1,6 +1,7 @@
 // The UTF-8 walk: counts continuation bytes, nothing more.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Continuation bytes that follow a lead byte, by byte value. The entries for
@@ -11,3 +12,8 @@ extern const std::uint8_t Utf8TrailTable[256];
 // continuation bytes and at least one continuation byte was due somewhere;
 // with allowTruncated a sequence cut by the terminator still passes.
 bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated);
+
+// The same walk over a buffer of known size: it ends at the first zero byte
+// or after the last byte, whichever comes first. Knowing the size lets it
+// skip ASCII many bytes at a time without reading past the buffer.
+bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);

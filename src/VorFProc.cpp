@@ -43,6 +43,7 @@ void ReleaseListSettings() {
 }
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
+  charsift::fault::NoteAllocation(size);
   if (charsift::fault::ShouldFail(charsift::fault::Call::Allocation)) throw std::bad_alloc();
   data_.reset(new BYTE[size]());
 }
@@ -216,7 +217,7 @@ bool HandleIsUtf8(HANDLE file) {
   // One byte less than the buffer, so the sample always ends in a zero.
   if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
     return false;
-  return IsValidUtf8(sample.Data(), true);
+  return IsValidUtf8(sample.Data(), sample.Size(), true);
 }
 
 bool FileIsUtf8NoBom(const WideString& path) {

@@ -8,6 +8,10 @@ namespace {
 constexpr int kKinds = static_cast<int>(Call::Count);
 std::atomic<int> armed[kKinds];
 std::atomic<int> seen[kKinds];
+std::atomic<std::size_t> largest{0};
+std::atomic<int> opens{0};
+std::atomic<OpenHook> openHook{nullptr};
+std::atomic<void*> openContext{nullptr};
 
 } // namespace
 
@@ -21,6 +25,9 @@ void Reset() {
     armed[i] = 0;
     seen[i] = 0;
   }
+  largest = 0;
+  opens = 0;
+  openHook = nullptr;
 }
 
 int Seen(Call call) { return seen[static_cast<int>(call)]; }
@@ -28,6 +35,25 @@ int Seen(Call call) { return seen[static_cast<int>(call)]; }
 bool ShouldFail(Call call) {
   const int n = ++seen[static_cast<int>(call)];
   return armed[static_cast<int>(call)] == n;
+}
+
+void NoteAllocation(std::size_t size) {
+  std::size_t seenSize = largest.load();
+  while (size > seenSize && !largest.compare_exchange_weak(seenSize, size)) {
+  }
+}
+
+std::size_t LargestAllocation() { return largest; }
+
+void SetOpenHook(OpenHook hook, void* context) {
+  opens = 0;
+  openContext = context;
+  openHook = hook;
+}
+
+void BeforeOpen() {
+  const int n = ++opens;
+  if (OpenHook hook = openHook.load()) hook(n, openContext.load());
 }
 
 } // namespace charsift::fault

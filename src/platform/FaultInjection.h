@@ -3,6 +3,8 @@
 // shipped module every check is a constant false.
 #pragma once
 
+#include <cstddef>
+
 namespace charsift::fault {
 
 enum class Call { CreateFileW, ReadFile, SetFilePointer, FindFirstFileW, Allocation, Count };
@@ -15,8 +17,18 @@ void Reset();
 // Calls of that kind seen since the last Reset.
 int Seen(Call call);
 bool ShouldFail(Call call);
+// The largest sample allocation asked for since the last Reset.
+void NoteAllocation(std::size_t size);
+std::size_t LargestAllocation();
+// Runs before the n-th (1-based) file open since the last Reset, so a test
+// can change the file between two probes of one query.
+using OpenHook = void (*)(int n, void* context);
+void SetOpenHook(OpenHook hook, void* context);
+void BeforeOpen();
 #else
 constexpr bool ShouldFail(Call) { return false; }
+constexpr void NoteAllocation(std::size_t) {}
+constexpr void BeforeOpen() {}
 #endif
 
 } // namespace charsift::fault

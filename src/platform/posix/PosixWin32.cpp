@@ -318,6 +318,7 @@ BOOL FindClose(HANDLE findHandle) {
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE) {
+  charsift::fault::BeforeOpen();
   if (charsift::fault::ShouldFail(charsift::fault::Call::CreateFileW)) {
     lastError = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;

@@ -1,0 +1,450 @@
+// Benchmarks, all in one process so that the ratios share the machine's
+// weather: the UTF-8 walk against memchr, each query against the system
+// calls it cannot avoid (its floor), and two peers on the same files.
+// Usage: charsift_bench [--smoke] [--plot-data=FILE] [benchmark flags]
+//        charsift_bench --write-files DIR COUNT    (a mixed folder, then exit)
+#include <fcntl.h>
+#include <magic.h>
+#include <uchardet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ContPlug.h"
+#include "TVorUTF8Detect.h"
+#include "VorFProc.h"
+#include "platform/Win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Content ----------------------------------------------------------------------
+const std::string kEnglish =
+    "The survey team reached the northern ridge two days late. Rain had washed out the\n"
+    "lower track, so they carried the instruments by hand, counting every step, and\n"
+    "wrote the readings into a notebook that still smells of wet canvas and diesel.\n";
+const std::string kRussian =
+    "Экспедиция добралась до северного хребта на два дня позже срока. Дождь размыл\n"
+    "нижнюю дорогу, и приборы пришлось нести на руках, считая каждый шаг, а показания\n"
+    "записывать в тетрадь, которая до сих пор пахнет мокрым брезентом и соляркой.\n";
+const std::string kCjk = "調査隊は予定より二日遅れて北の尾根に着いた。雨で下の道が流され、"
+                         "測定器は手で運ぶしかなかった。记录本上的数字至今仍带着潮湿帆布的气味。\n";
+const std::string kBoxes = "┌──────────────┬──────────┬───────────┐\n"
+                           "│ file         │     size │ date      │\n"
+                           "├──────────────┼──────────┼───────────┤\n"
+                           "│ REPORT.TXT   │    12034 │ 12-03-94  │\n"
+                           "│ SURVEY.DBF   │   402112 │ 14-03-94  │\n"
+                           "└──────────────┴──────────┴───────────┘\n";
+
+std::u32string Decode(const std::string& utf8) {
+  std::u32string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    const int n = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    char32_t c = n == 0 ? b : b & (0x3F >> n);
+    for (int k = 1; k <= n; ++k)
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += c;
+    i += n + 1;
+  }
+  return out;
+}
+
+// Cyrillic (and, for code page 866, box drawing) in a single-byte code page.
+std::string SingleByte(const std::string& utf8, bool oem) {
+  static const std::map<char32_t, unsigned char> boxes = {
+      {U'─', 0xC4}, {U'│', 0xB3}, {U'┌', 0xDA}, {U'┐', 0xBF}, {U'└', 0xC0}, {U'┘', 0xD9},
+      {U'├', 0xC3}, {U'┤', 0xB4}, {U'┬', 0xC2}, {U'┴', 0xC1}, {U'┼', 0xC5}};
+  std::string out;
+  for (const char32_t c : Decode(utf8)) {
+    unsigned b = '?';
+    if (c < 0x80)
+      b = c;
+    else if (c >= U'А' && c <= U'я' && !oem)
+      b = 0xC0 + (c - U'А');
+    else if (c >= U'А' && c <= U'п')
+      b = 0x80 + (c - U'А');
+    else if (c >= U'р' && c <= U'я')
+      b = 0xE0 + (c - U'р');
+    else if (oem && boxes.count(c))
+      b = boxes.at(c);
+    out += static_cast<char>(b);
+  }
+  return out;
+}
+
+std::string Utf16(const std::string& utf8, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char32_t c : Decode(utf8)) {
+    const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  }
+  return out;
+}
+
+std::string Noise(std::size_t n, std::uint32_t seed) {
+  std::string out(n, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+// `head`, then `unit` over and over, cut to exactly n bytes.
+std::string Fill(const std::string& head, const std::string& unit, std::size_t n) {
+  std::string out = head;
+  while (out.size() < n)
+    out += unit;
+  out.resize(n);
+  return out;
+}
+
+const char* const kLabels[] = {"UTF-16 LE", "UTF-16 BE", "UTF-8 BOM", "UTF-8 no BOM", "ANSI",
+                               "ANSI Ru",   "DOS",       "DOS Ru",    "RTF",          "Binary"};
+constexpr int kLabelCount = 10;
+
+std::string Content(int label, std::size_t n) {
+  const std::string mixed = kEnglish + kRussian;
+  switch (label) {
+  case 0:
+    return Fill(Utf16(mixed, false).substr(0, 2), Utf16(mixed, false).substr(2), n);
+  case 1:
+    return Fill(Utf16(mixed, true).substr(0, 2), Utf16(mixed, true).substr(2), n);
+  case 2:
+    return Fill("\xEF\xBB\xBF", kRussian, n);
+  case 3:
+    return Fill("", kRussian, n);
+  case 4:
+    return Fill("", kEnglish, n);
+  case 5:
+    return Fill("", SingleByte(kRussian, false), n);
+  case 6:
+    return Fill("", SingleByte(kBoxes, true), n);
+  case 7:
+    return Fill("", SingleByte(kRussian, true), n);
+  case 8:
+    return Fill("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\r\n",
+                "\\f0 " + kEnglish + "\\par\r\n", n);
+  default:
+    // An ELF identification first: zeros come early, as in most binaries.
+    return Fill(std::string("\177ELF\2\1\1\0\0\0\0\0\0\0\0\0", 16), Noise(4096, 7), n);
+  }
+}
+
+std::string ExtensionOf(int label) { return label == 8 ? ".rtf" : label == 9 ? ".bin" : ".txt"; }
+
+bool WriteFile(const fs::path& path, const std::string& bytes, std::uintmax_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (std::fclose(f) != 0 || !ok) return false;
+  std::error_code error;
+  if (size > bytes.size()) fs::resize_file(path, size, error);
+  return !error;
+}
+
+// ---- The timed operations -----------------------------------------------------------
+WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
+
+const char* Query(const WideString& path, int field, char* value) {
+  return ContentGetValueW(path.c_str(), field, 0, value, 64, 0) == FT_MULTIPLE_CHOICE ? value : "";
+}
+
+// What a query has to ask the system, computing nothing: one open of the
+// file, with a size query or not, and its reads (buffer 0: a signature
+// read into a small local buffer; otherwise a zero-filled heap sample).
+struct Read {
+  DWORD size, buffer;
+};
+struct Open {
+  bool size;
+  std::vector<Read> reads;
+};
+
+std::vector<Open> EncodingChain() {
+  const DWORD utf8 = utf8_buffer_size_kb * 1024, text = text_buffer_size_kb * 1024,
+              oem = oem_buffer_size_kb * 1024, rus = rus_buffer_size_kb * 1024;
+  return {{false, {{2, 0}}},                   // UTF-16 mark
+          {false, {{5, 0}, {3, 0}}},           // RTF signature, UTF-8 mark
+          {false, {{3, 0}, {utf8 - 1, utf8}}}, // UTF-8 mark again, UTF-8 sample
+          {true, {{text, text}}},              // text or binary
+          {false, {{oem, oem}}},               // OEM
+          {false, {{rus - 1, rus}}}};          // Cyrillic
+}
+
+// How many opens of the chain each label costs before it answers.
+constexpr int kChainOpens[kLabelCount] = {1, 1, 2, 3, 6, 6, 5, 6, 2, 4};
+
+void Floor(const WideString& path, const std::vector<Open>& opens, std::size_t count) {
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(path.c_str(), &data);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  for (std::size_t i = 0; i < count; ++i) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    DWORD high = 0, got = 0;
+    if (opens[i].size) benchmark::DoNotOptimize(GetFileSize(file, &high));
+    for (const Read& r : opens[i].reads) {
+      BYTE signature[8];
+      std::unique_ptr<BYTE[]> sample(r.buffer ? new BYTE[r.buffer]() : nullptr);
+      BYTE* buffer = r.buffer ? sample.get() : signature;
+      if (!r.buffer) std::memset(signature, 0, r.size);
+      SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+      ReadFile(file, buffer, r.size, &got, nullptr);
+      benchmark::DoNotOptimize(buffer);
+    }
+    CloseHandle(file);
+  }
+}
+
+// Feeds the file (up to limit bytes) to uchardet as its own tool does, in
+// 64 KB blocks; without a detector, only reads it.
+const char* Uchardet(uchardet_t detector, const std::string& path, std::size_t limit) {
+  static char buffer[65536];
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  if (detector) uchardet_reset(detector);
+  std::size_t total = 0;
+  ssize_t n;
+  while (total < limit && (n = read(fd, buffer, std::min(sizeof buffer, limit - total))) > 0) {
+    if (detector) uchardet_handle_data(detector, buffer, static_cast<std::size_t>(n));
+    total += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  if (!detector) return "";
+  uchardet_data_end(detector);
+  return uchardet_get_charset(detector);
+}
+
+// ---- Results --------------------------------------------------------------------------
+// CPU seconds per iteration, the least over the repetitions: the machine is
+// shared, and a neighbour only ever adds time.
+std::map<std::string, double> best;
+
+class Collector : public benchmark::BenchmarkReporter {
+public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
+      const double t = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+      auto [it, fresh] = best.emplace(run.run_name.function_name, t);
+      if (!fresh) it->second = std::min(it->second, t);
+    }
+    std::fputc('.', stderr);
+  }
+};
+
+std::string SizeName(std::uintmax_t n) {
+  return n >= 1 << 20 ? std::to_string(n >> 20) + " MB"
+         : n >= 1024  ? std::to_string(n >> 10) + " KB"
+                      : std::to_string(n) + " B";
+}
+
+std::string Cell(const char* format, double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+std::string Micro(double seconds) {
+  return seconds < 1e-6   ? Cell("%.0f ns", seconds * 1e9)
+         : seconds < 1e-4 ? Cell("%.2f µs", seconds * 1e6)
+                          : Cell("%.0f µs", seconds * 1e6);
+}
+
+// A benchmark that runs fn once an iteration.
+template <typename F> void Add(const std::string& name, F fn) {
+  benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& s) {
+    for (auto _ : s)
+      fn();
+  });
+}
+
+void Row(const std::vector<std::string>& cells) {
+  std::string line = "|";
+  for (const std::string& c : cells)
+    line += " " + c + " |";
+  std::puts(line.c_str());
+}
+
+struct TestFile {
+  int label;
+  std::uintmax_t size;
+  std::string path, name;
+};
+
+// ---- The run ------------------------------------------------------------------------------
+int WriteMixedFolder(const fs::path& dir, int count) {
+  const std::size_t sizes[] = {100, 1024, 4096, 16384};
+  for (int i = 0; i < count; ++i) {
+    const int label = i % kLabelCount;
+    const fs::path folder = dir / std::to_string(i / 100);
+    fs::create_directories(folder);
+    const std::string name = std::to_string(i) + ExtensionOf(label);
+    if (!WriteFile(folder / name, Content(label, sizes[(i / kLabelCount) % 4]), 0)) return 1;
+  }
+  return 0;
+}
+
+struct TempDir {
+  fs::path path = fs::temp_directory_path() / ("charsift-bench-" + std::to_string(getpid()));
+  TempDir() { fs::create_directories(path); }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--write-files") == 0)
+    return WriteMixedFolder(argv[2], std::atoi(argv[3]));
+  bool smoke = false;
+  std::string plotData;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--smoke") == 0)
+      smoke = true;
+    else if (std::strncmp(argv[i], "--plot-data=", 12) == 0)
+      plotData = argv[i] + 12;
+    else
+      args.push_back(argv[i]);
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+
+  // The walk: 64 KB buffers as the UTF-8 probe reads them, a zero last.
+  const std::pair<const char*, std::string> walks[] = {
+      {"ASCII prose", kEnglish},
+      {"Russian UTF-8", kRussian},
+      {"CJK UTF-8", kCjk},
+      {"Windows-1251", SingleByte(kRussian, false)},
+      {"binary", Noise(4096, 11)}};
+  std::vector<std::string> walkBuffers;
+  for (const auto& [name, text] : walks)
+    walkBuffers.push_back(Fill("", text, 65535) + '\0');
+  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(walkBuffers[w].data());
+    const std::size_t size = walkBuffers[w].size();
+    Add("walk/" + std::to_string(w),
+        [=] { benchmark::DoNotOptimize(IsValidUtf8(data, size, true)); });
+    Add("memchr/" + std::to_string(w), [=] {
+      benchmark::DoNotOptimize(data);
+      benchmark::DoNotOptimize(std::memchr(data, 0, size));
+    });
+  }
+
+  // One file of every label and size; the 100 MB ones are 1 MB of content
+  // and a hole, since no probe reads past 64 KB.
+  TempDir temp;
+  std::vector<std::uintmax_t> sizes = {100, 4096, 65536};
+  if (!smoke) sizes.insert(sizes.end(), {1 << 20, 100 << 20});
+  std::vector<TestFile> files;
+  for (const std::uintmax_t size : sizes) {
+    for (int label = 0; label < kLabelCount; ++label) {
+      TestFile f{label, size, "", std::string(kLabels[label]) + ", " + SizeName(size)};
+      f.path =
+          (temp.path / (std::to_string(label) + "-" + std::to_string(size) + ExtensionOf(label)))
+              .string();
+      if (!WriteFile(f.path, Content(label, std::min<std::uintmax_t>(size, 1 << 20)), size)) {
+        std::fprintf(stderr, "cannot write %s\n", f.path.c_str());
+        return 1;
+      }
+      files.push_back(f);
+    }
+  }
+
+  magic_t magic = magic_open(MAGIC_MIME_ENCODING);
+  uchardet_t detector = uchardet_new();
+  if (!magic || magic_load(magic, nullptr) != 0 || !detector) {
+    std::fprintf(stderr, "cannot start libmagic or uchardet\n");
+    return 1;
+  }
+  const std::vector<Open> chain = EncodingChain();
+  const std::vector<Open> typeChain(chain.begin() + 3, chain.begin() + 4);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const TestFile& f = files[i];
+    const WideString wide = Wide(f.path);
+    // The page cache holds every file, each answers its own label, and
+    // libmagic can read it.
+    char value[64];
+    Uchardet(nullptr, f.path, SIZE_MAX);
+    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
+    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
+        !magic_file(magic, f.path.c_str())) {
+      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
+      return 1;
+    }
+    const std::string id = "/" + std::to_string(i), path = f.path;
+    const std::size_t opens = static_cast<std::size_t>(kChainOpens[f.label]);
+    Add("encoding" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 1, v));
+    });
+    Add("encoding.floor" + id, [=, &chain] { Floor(wide, chain, opens); });
+    Add("type" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 0, v));
+    });
+    Add("type.floor" + id, [=, &typeChain] { Floor(wide, typeChain, 1); });
+    Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
+    Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
+    Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
+  }
+
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  std::fputc('\n', stderr);
+  auto t = [](const std::string& name) { return best.count(name) ? best[name] : 0.0; };
+  auto ratio = [](double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); };
+
+  Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",
+       "uchardet", "÷ Charsift", "uchardet 64K", "÷ Charsift", "libmagic", "÷ Charsift"});
+  Row(std::vector<std::string>(13, "---"));
+  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
+    const double walk = t("walk/" + std::to_string(w)), floor = t("memchr/" + std::to_string(w));
+    // An early stop (an invalid sequence, a zero byte) has no rate worth printing.
+    auto rate = [](double s) {
+      return s < 5e-8 ? Micro(s) : Cell("%.1f GB/s", 65536 / s / 1e9) + ", " + Micro(s);
+    };
+    Row({std::string("UTF-8 walk vs memchr, 64 KB ") + walks[w].first, rate(walk), rate(floor),
+         ratio(walk, floor), "", "", "", "", "", "", "", "", ""});
+  }
+  // The plot: per size, the mean over the ten labels (a mixed folder).
+  std::map<std::uintmax_t, std::array<double, 5>> perSize;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string id = "/" + std::to_string(i);
+    const double q = t("encoding" + id), floor = t("encoding.floor" + id), u = t("uchardet" + id),
+                 u64 = t("uchardet64k" + id), m = t("magic" + id);
+    Row({"query, " + files[i].name, Micro(q), Micro(floor), ratio(q, floor), Micro(t("type" + id)),
+         Micro(t("type.floor" + id)), ratio(t("type" + id), t("type.floor" + id)), Micro(u),
+         ratio(u, q), Micro(u64), ratio(u64, q), Micro(m), ratio(m, q)});
+    const double costs[5] = {q, floor, u, u64, m};
+    for (int k = 0; k < 5; ++k)
+      perSize[files[i].size][k] += costs[k] * 1e6 / kLabelCount;
+  }
+  if (std::FILE* plot = plotData.empty() ? nullptr : std::fopen(plotData.c_str(), "w")) {
+    for (const auto& [size, c] : perSize)
+      std::fprintf(plot, "%ju %g %g %g %g %g\n", size, c[0], c[1], c[2], c[3], c[4]);
+    std::fclose(plot);
+  }
+  magic_close(magic);
+  uchardet_delete(detector);
+  return 0;
+}

@@ -1,0 +1,250 @@
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <type_traits>
+
+#include "Charsift.h"
+#include "Encodings.h"
+#include "TestSupport.h"
+#include "reference/ReferenceClassifier.h"
+
+using namespace testing_support;
+
+namespace {
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Box() {
+  return BoxTable437({{"Name", "Size", "Date", "Description"},
+                      {"README.TXT", "1024", "01-02-93", "Release notes"},
+                      {"COMMAND.COM", "54619", "09-30-93", "Command interpreter"},
+                      {"AUTOEXEC.BAT", "212", "10-01-93", "Start-up script"}},
+                     false);
+}
+
+// A DOS listing above Russian prose in 866: its first KB is box-heavy
+// (OEM), its 2 KB Cyrillic sample mostly 866 letters.
+Bytes DosRussian() { return Concat({Box(), ToCp866(RussianProse()), Repeat('x', 600)}); }
+
+Bytes AsciiWithAt(std::size_t size, std::size_t at, std::uint8_t code) {
+  Bytes b = Repeat('a', size);
+  b[at] = code;
+  return b;
+}
+
+struct ChainRow {
+  const char* name;
+  Bytes (*content)();
+  void (*setup)(); // settings beyond the defaults, or nullptr
+  const char* expected;
+  const char* why;
+};
+// Failure messages name the row by its reason.
+void PrintTo(const ChainRow& row, std::ostream* os) { *os << row.why; }
+
+class Chain : public ::testing::TestWithParam<ChainRow> {};
+
+TEST_P(Chain, Labels) {
+  SettingsGuard settings;
+  TempDir dir;
+  const ChainRow& row = GetParam();
+  if (row.setup) row.setup();
+  const auto path = dir.Write(std::string(row.name) + ".txt", row.content());
+  EXPECT_STREQ(ClassifyEncoding(Wide(path)), row.expected) << row.name << ": " << row.why;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, Chain, ::testing::Values(
+  ChainRow{"utf16le", [] { return ToUtf16("Hello", false, true); }, nullptr, "UTF-16 LE",
+           "little-endian mark"},
+  ChainRow{"utf16be", [] { return ToUtf16("Hello", true, true); }, nullptr, "UTF-16 BE",
+           "big-endian mark"},
+  ChainRow{"utf16le_ru", [] { return ToUtf16(RussianProse(), false, true); }, nullptr,
+           "UTF-16 LE", "the mark decides although the text test would say binary"},
+  ChainRow{"utf16be_bare", [] { return B({0xFE, 0xFF}); }, nullptr, "UTF-16 BE",
+           "the mark alone"},
+  ChainRow{"rtf", [] { return Text("{\\rtf1\\ansi Hello}"); }, nullptr, "RTF", "signature"},
+  ChainRow{"rtf_utf8", [] { return Text("{\\rtf1 caf\xC3\xA9}"); }, nullptr, "RTF",
+           "RTF before the UTF-8 test"},
+  ChainRow{"rtf_upper", [] { return Text("{\\RTF1 x}"); }, nullptr, "ANSI",
+           "the signature is case-sensitive"},
+  ChainRow{"rtf_short", [] { return Text("{\\rt"); }, nullptr, "ANSI", "four bytes are no signature"},
+  ChainRow{"bom", [] { return B({0xEF, 0xBB, 0xBF, 0xFF, 0x00, 0x01}); }, nullptr, "UTF-8 BOM",
+           "the mark wins over an invalid, binary rest"},
+  ChainRow{"utf8", [] { return Text(RussianProse()); }, nullptr, "UTF-8 no BOM",
+           "Russian prose in UTF-8"},
+  ChainRow{"utf8_zero", [] { return B({0xC3, 0xA9, 0x00, 0x01, 0xFF}); }, nullptr,
+           "UTF-8 no BOM", "valid before its first zero: the UTF-8 test comes before the text test"},
+  ChainRow{"ascii", [] { return Text("Hello, world.\r\n\tTabbed line\n"); }, nullptr, "ANSI",
+           "7-bit text"},
+  ChainRow{"empty", [] { return Bytes{}; }, nullptr, "ANSI", "an empty file is text"},
+  ChainRow{"binary", [] { return B({0x01, 0x02, 0x03}); }, nullptr, "Binary", "control codes"},
+  ChainRow{"cp1251", [] { return ToWindows1251(RussianProse()); }, nullptr, "ANSI Ru",
+           "Russian prose in 1251"},
+  ChainRow{"cp866", [] { return ToCp866(RussianProse()); }, nullptr, "DOS Ru",
+           "Russian prose in 866: no box character, r-ya too rare for 1251"},
+  ChainRow{"box", Box, nullptr, "DOS", "CP437 box-drawing table"},
+  ChainRow{"box_double", [] { return BoxTable437({{"A", "B"}, {"left", "right"}}, true); },
+           nullptr, "DOS", "double-line table"},
+  ChainRow{"box_no_oem", Box, [] { oem_enabled = 0; }, "ANSI Ru",
+           "without the OEM test the box characters pass as 1251 capitals"},
+  ChainRow{"dos_ru", DosRussian, nullptr, "DOS", "the OEM test comes before the Cyrillic one"},
+  ChainRow{"dos_ru_no_oem", DosRussian, [] { oem_enabled = 0; }, "DOS Ru",
+           "with the OEM test off the Cyrillic test sees it"},
+  ChainRow{"dos_ru_oem_neg", DosRussian, [] { oem_enabled = -1; }, "DOS",
+           "any non-zero value switches the OEM test on"},
+  ChainRow{"cp1251_no_rus", [] { return ToWindows1251(RussianProse()); },
+           [] { rus_enabled = 0; }, "ANSI", "Cyrillic test off"},
+  ChainRow{"cp1251_rus_neg", [] { return ToWindows1251(RussianProse()); },
+           [] { rus_enabled = -1; }, "ANSI Ru", "any non-zero value switches it on"},
+  ChainRow{"zero_1023", [] { return AsciiWithAt(2000, 1023, 0); }, nullptr, "Binary",
+           "zero in the last byte of the text sample"},
+  ChainRow{"zero_1024", [] { return AsciiWithAt(2000, 1024, 0); }, nullptr, "ANSI",
+           "zero beyond every sample that looks for it"},
+  ChainRow{"zero_listed", [] { return AsciiWithAt(2000, 10, 0); }, [] { binary_ignore = "00"; },
+           "ANSI", "a listed zero is harmless"},
+  ChainRow{"no_text_sample", [] { return Text("abc"); }, [] { text_buffer_size_kb = 0; },
+           "Binary", "no text sample: every non-empty unlabelled file is binary"},
+  ChainRow{"no_text_sample_empty", [] { return Bytes{}; }, [] { text_buffer_size_kb = 0; },
+           "ANSI", "an empty file is text without a sample"}
+), [](const ::testing::TestParamInfo<ChainRow>& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(Chain, FolderIsEmptyAndMissingIsBinary) {
+  SettingsGuard settings;
+  TempDir dir;
+  EXPECT_STREQ(ClassifyEncoding(Wide(dir.Path())), "");
+  EXPECT_STREQ(ClassifyEncoding(Wide(dir / "missing.txt")), "Binary");
+}
+
+// The two fields are independent: the mark labels the encoding while the
+// zero bytes of UTF-16 text make its Type binary, unless 00 is listed.
+TEST(Chain, Utf16IsNotText) {
+  SettingsGuard settings;
+  TempDir dir;
+  const WideString russian = Wide(dir.Write("ru.txt", ToUtf16(RussianProse(), false, true)));
+  EXPECT_STREQ(ClassifyEncoding(russian), "UTF-16 LE");
+  EXPECT_FALSE(FileIsText(russian));
+  const WideString latin = Wide(dir.Write("en.txt", ToUtf16("Plain text\r\n", true, true)));
+  EXPECT_STREQ(ClassifyEncoding(latin), "UTF-16 BE");
+  EXPECT_FALSE(FileIsText(latin));
+  binary_ignore = "00";
+  EXPECT_TRUE(FileIsText(latin));
+}
+
+// ---- Against the reference ----------------------------------------------------------
+void Apply(const reference::Settings& s) {
+  text_buffer_size_kb = s.textKb;
+  utf8_buffer_size_kb = s.utf8Kb;
+  binary_ignore = s.binaryIgnore;
+  oem_enabled = s.oemEnabled;
+  oem_buffer_size_kb = s.oemKb;
+  oem_percent = s.oemPercent;
+  oem_ignore = s.oemIgnore;
+  rus_enabled = s.rusEnabled;
+  rus_buffer_size_kb = s.rusKb;
+  rus_min_size = s.rusMinSize;
+  rus_percent = s.rusPercent;
+  rus_word_len = s.rusWordLen;
+}
+
+class RandomCase {
+public:
+  explicit RandomCase(std::uint32_t seed) : rng_(seed) {}
+
+  // Half the settings at their defaults, the rest near their edges.
+  reference::Settings Settings() {
+    reference::Settings s;
+    Maybe(s.textKb, {0, -1, 2});
+    Maybe(s.utf8Kb, {0, 1, 2});
+    Maybe(s.binaryIgnore, {"00", "1A 00", "0B"});
+    Maybe(s.oemEnabled, {0, -1});
+    Maybe(s.oemKb, {0, 2});
+    Maybe(s.oemPercent, {0, 50, 101});
+    Maybe(s.oemIgnore, {"", "C4 B3"});
+    Maybe(s.rusEnabled, {0});
+    Maybe(s.rusKb, {0, 1, 3});
+    Maybe(s.rusMinSize, {0, 2048, 100});
+    Maybe(s.rusPercent, {0, 10, 101});
+    Maybe(s.rusWordLen, {3, 5});
+    return s;
+  }
+
+  // Up to 3.5 KB, so every sample boundary falls inside some files; bytes
+  // drawn from the classes the probes tell apart.
+  Bytes Content() {
+    const int style = Pick(4);
+    const std::size_t size = Pick(5) == 0 ? Pick(12) : Pick(3500);
+    Bytes b;
+    while (b.size() < size) {
+      const int r = Pick(100);
+      if (style == 0 && r < 50) { // valid UTF-8, now and then cut or spoilt
+        const int lead = 0xC0 + Pick(0x40);
+        b.push_back(static_cast<std::uint8_t>(lead));
+        int trail = lead >= 0xFC ? 5 : lead >= 0xF8 ? 4 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        if (Pick(200) == 0) --trail;
+        for (int k = 0; k < trail; ++k)
+          b.push_back(static_cast<std::uint8_t>(0x80 + Pick(0x40)));
+      } else if (style == 1 && r < 40) { // box-drawing runs
+        b.insert(b.end(), 1 + Pick(20), static_cast<std::uint8_t>(0xB0 + Pick(0x30)));
+      } else if (style == 2 && r < 60) { // letters of either code page
+        b.push_back(
+            static_cast<std::uint8_t>(Pick(4) == 0 ? 0xC0 + Pick(0x40) : 0x80 + Pick(0x30)));
+      } else if (r < 2) {
+        b.push_back(static_cast<std::uint8_t>(Pick(3) == 0 ? 0 : Pick(32)));
+      } else if (style == 3 && r < 50) {
+        b.push_back(static_cast<std::uint8_t>(0x80 + Pick(0x80)));
+      } else {
+        b.push_back(static_cast<std::uint8_t>(Pick(4) == 0 ? ' ' : 'a' + Pick(26)));
+      }
+    }
+    b.resize(size);
+    static const Bytes kPrefixes[] = {B({0xFF, 0xFE}), B({0xFE, 0xFF}), B({0xEF, 0xBB, 0xBF}),
+                                      Text("{\\rtf"),  B({0xEF, 0xBB}), B({0xFF})};
+    if (Pick(8) == 0) {
+      const Bytes& p = kPrefixes[Pick(6)];
+      b.insert(b.begin(), p.begin(), p.end());
+    }
+    return b;
+  }
+
+private:
+  std::size_t Pick(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+  }
+
+  template <typename T> void Maybe(T& field, std::type_identity_t<std::initializer_list<T>> edges) {
+    if (Pick(2) == 0) field = edges.begin()[Pick(edges.size())];
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(Chain, MatchesTheReferenceOnRandomFiles) {
+  SettingsGuard guard;
+  TempDir dir;
+  RandomCase random(20240611);
+  std::map<std::string, int> seen;
+  for (int i = 0; i < 300; ++i) {
+    const reference::Settings s = random.Settings();
+    const Bytes content = random.Content();
+    const auto path = dir.Write(std::to_string(i) + ".bin", content);
+    const std::string expected = reference::Classify(path, s);
+    Apply(s);
+    ++seen[expected];
+    ASSERT_EQ(ClassifyEncoding(Wide(path)), expected)
+        << "case " << i << ", " << content.size() << " bytes starting "
+        << Hex(Bytes(content.begin(),
+                     content.begin() + std::min<std::ptrdiff_t>(16, content.size())));
+  }
+  // A generator that stopped reaching some label would hide faults there.
+  std::string counts;
+  for (const auto& [label, n] : seen)
+    counts += label + ": " + std::to_string(n) + "; ";
+  for (const char* label : {"UTF-16 LE", "UTF-16 BE", "RTF", "UTF-8 BOM", "UTF-8 no BOM", "Binary",
+                            "DOS", "DOS Ru", "ANSI Ru", "ANSI"})
+    EXPECT_GT(seen[label], 0) << label << " never drawn; drawn: " << counts;
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+#include "TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(CyrillicLetter, FollowsTheRuleForAll256Bytes) {
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(IsCyrillicLetter(static_cast<BYTE>(b), false), b >= 0xC0)
+        << "1251, byte 0x" << std::hex << b;
+    const bool oem = (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1);
+    EXPECT_EQ(IsCyrillicLetter(static_cast<BYTE>(b), true), oem) << "866, byte 0x" << std::hex << b;
+  }
+}
+
+// ---- Run and share rules --------------------------------------------------------
+struct TextRow {
+  Bytes buffer;
+  int count; // bytes examined; -1: the whole buffer
+  bool oem;
+  int percent;
+  int wordLen;
+  bool expected;
+  const char* why;
+};
+// Failure messages name the row by its reason.
+void PrintTo(const TextRow& row, std::ostream* os) { *os << row.why; }
+
+class CyrillicText : public ::testing::TestWithParam<TextRow> {};
+
+TEST_P(CyrillicText, RunAndShareRules) {
+  SettingsGuard settings;
+  const TextRow& row = GetParam();
+  rus_percent = row.percent;
+  rus_word_len = row.wordLen;
+  // Exactly the buffer's bytes, so a read past the count shows under ASan.
+  const Bytes exact = row.buffer;
+  const int count = row.count < 0 ? static_cast<int>(exact.size()) : row.count;
+  EXPECT_EQ(HasCyrillicText(exact.data(), count, row.oem), row.expected) << row.why;
+}
+
+Bytes Letters(int letters, int total, std::uint8_t letter = 0xE0) {
+  return Concat({Repeat(letter, letters), Repeat('a', total - letters)});
+}
+
+// Latin text with one word of `n` letters in the middle, 1000 bytes.
+Bytes LatinWithWord(int n, std::uint8_t letter = 0xC5) {
+  return Concat({Repeat('x', 500), B({' '}), Repeat(letter, n), B({' '}), Repeat('x', 498 - n)});
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, CyrillicText, ::testing::Values(
+  TextRow{Letters(30, 100), -1, false, 30, 0, true, "30 of 100 is the default share"},
+  TextRow{Letters(29, 100), -1, false, 30, 0, false, "29 of 100 falls short"},
+  TextRow{Letters(299, 1000), -1, false, 30, 0, false, "299 of 1000 is 29 after division"},
+  TextRow{Letters(300, 1000), -1, false, 30, 0, true, "300 of 1000"},
+  TextRow{Letters(1, 3), -1, false, 30, 0, true, "multiply before dividing: 1 of 3 is 33"},
+  TextRow{Letters(30, 100, 0x80), -1, true, 30, 0, true, "866 capitals count under the OEM flag"},
+  TextRow{Letters(30, 100, 0x80), -1, false, 30, 0, false, "and not under 1251"},
+  TextRow{Concat({Repeat('a', 10), Repeat(0xE0, 90)}), 10, false, 30, 0, false,
+          "only `count` bytes are examined"},
+  TextRow{LatinWithWord(5), -1, false, 30, 5, true, "a five-letter word passes by the run rule"},
+  TextRow{LatinWithWord(4), -1, false, 30, 5, false, "four letters are no run of five"},
+  TextRow{Concat({Repeat('x', 100), Repeat(0xC5, 3), B({' '}), Repeat(0xC5, 2), Repeat('x', 100)}),
+          -1, false, 30, 5, false, "a blank ends a run: 3 and 2 letters are no run of 5"},
+  TextRow{LatinWithWord(5, 0x85), -1, true, 30, 5, true, "the run rule under 866"},
+  TextRow{LatinWithWord(5, 0x85), -1, false, 30, 5, false, "866 capitals make no 1251 run"},
+  TextRow{Letters(0, 10), -1, false, 0, 0, true, "percent 0: any sample"},
+  TextRow{Letters(0, 10), -1, false, -5, 0, true, "negative percent: any sample"},
+  TextRow{Letters(100, 100), -1, false, 101, 0, false, "above 100 the share never passes"},
+  TextRow{Letters(100, 100), -1, false, 101, 3, true, "only the run rule can then pass"},
+  TextRow{Letters(0, 1), 0, false, 0, 0, false, "an empty sample holds no letters"}
+));
+// clang-format on
+
+// ---- Samples from files -----------------------------------------------------------
+struct FileRow {
+  Bytes content;
+  int bufferKb;
+  int minSize;
+  int wordLen;
+  bool cyrillic;
+  bool oem; // the flag, read only when cyrillic
+  const char* why;
+};
+void PrintTo(const FileRow& row, std::ostream* os) { *os << row.why; }
+
+// `size` Latin bytes with the two 1251 letters `at` and `at` + 1: with
+// the run rule at 2 the sample passes exactly when both are read.
+Bytes PairAt(std::size_t size, std::size_t at) {
+  Bytes b = Repeat('x', size);
+  b[at] = b[at + 1] = 0xE8;
+  return b;
+}
+
+// Blanks and 30 letters taken in turn from [first, first + span).
+Bytes Spread(int first, int span) {
+  Bytes b = Repeat(' ', 100);
+  for (int i = 0; i < 30; ++i)
+    b[static_cast<std::size_t>(i) * 3] = static_cast<std::uint8_t>(first + i % span);
+  return b;
+}
+
+class CyrillicFile : public ::testing::TestWithParam<FileRow> {};
+
+TEST_P(CyrillicFile, FileHasCyrillic) {
+  SettingsGuard settings;
+  TempDir dir;
+  const FileRow& row = GetParam();
+  rus_buffer_size_kb = row.bufferKb;
+  rus_min_size = row.minSize;
+  rus_word_len = row.wordLen;
+  bool isOem = true;
+  EXPECT_EQ(FileHasCyrillic(Wide(dir.Write("r.txt", row.content)), isOem), row.cyrillic) << row.why;
+  if (row.cyrillic) {
+    EXPECT_EQ(isOem, row.oem) << row.why;
+  }
+  EXPECT_EQ(rus_buffer_size_kb, row.bufferKb) << "the clamp works on a copy";
+}
+
+constexpr std::size_t kMax = 2048 * 1024;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, CyrillicFile, ::testing::Values(
+  FileRow{Repeat(0xE0, 7), 2, 8, 0, false, false, "seven bytes are below the minimum"},
+  FileRow{Repeat(0xE0, 8), 2, 8, 0, true, false, "eight bytes are enough"},
+  FileRow{PairAt(3000, 2045), 2, 8, 2, true, false, "default: 2047 bytes are read"},
+  FileRow{PairAt(3000, 2046), 2, 8, 2, false, false, "byte 2047 is never read"},
+  FileRow{PairAt(2000, 1021), 0, 8, 2, true, false, "size 0 gives 1 KB: 1023 bytes read"},
+  FileRow{PairAt(2000, 1022), 0, 8, 2, false, false, "byte 1023 is beyond the 1 KB sample"},
+  FileRow{PairAt(2000, 1022), -3, 8, 2, false, false, "a negative size gives 1 KB too"},
+  FileRow{PairAt(4000, 3069), 3, 8, 2, true, false, "3 KB is taken as it is"},
+  FileRow{PairAt(4000, 3070), 3, 8, 2, false, false, "3 KB reads 3071 bytes"},
+  FileRow{PairAt(kMax + 10, kMax - 3), 5000, 8, 2, true, false, "5000 gives the 2048 KB cap"},
+  FileRow{PairAt(kMax + 10, kMax - 2), 5000, 8, 2, false, false, "not beyond it"},
+  FileRow{Repeat(0xE0, 4000), 2, 2048, 0, false, false, "minimum of the buffer size: never"},
+  FileRow{Repeat(0xE0, 4000), 2, 2047, 0, true, false, "minimum of the bytes read"},
+  FileRow{Spread(0x80, 48), 2, 8, 0, true, true, "866 capitals and a-p: found by the OEM test"},
+  FileRow{Spread(0xE0, 16), 2, 8, 0, true, false, "866 r-ya are 1251 letters: 1251 wins"},
+  FileRow{Repeat(' ', 100), 2, 8, 0, false, false, "no letters"},
+  FileRow{Bytes{}, 2, 0, 0, false, false, "minimum 0 lets an empty sample through"},
+  FileRow{Bytes{}, 2, -1, 0, false, false, "a negative minimum as well"}
+));
+// clang-format on
+
+TEST(CyrillicFile, OemFlagIsClearedWhenNothingIsFound) {
+  SettingsGuard settings;
+  TempDir dir;
+  FileHandle file(OpenForReading(Wide(dir.Write("r.txt", Repeat('x', 100)))));
+  ASSERT_TRUE(file.IsOpen());
+  bool isOem = true;
+  EXPECT_FALSE(HandleHasCyrillic(file.Get(), 2, isOem));
+  EXPECT_FALSE(isOem);
+}
+
+} // namespace

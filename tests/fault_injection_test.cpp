@@ -1,0 +1,193 @@
+// Every call along one query made to fail in turn: the export still answers
+// a listed code, closes every descriptor it opened and frees every buffer
+// (the ASan build checks the leaks).
+#include <set>
+#include <string>
+
+#include "ContPlug.h"
+#include "TestSupport.h"
+#include "platform/FaultInjection.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
+
+using namespace testing_support;
+namespace fault = charsift::fault;
+
+namespace {
+
+int OpenDescriptors() {
+#ifdef _WIN32
+  return 0; // Wine keeps its own handles; leaks are checked natively
+#else
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir))
+      ++n;
+    closedir(dir);
+  }
+  return n;
+#endif
+}
+
+struct Answer {
+  int result;
+  std::string value;
+};
+
+Answer Query(const fs::path& path, int field) {
+  char value[32] = {};
+  const WideString wide = Wide(path);
+  const int result = ContentGetValueW(wide.c_str(), field, 0, value, sizeof value, 0);
+  return {result, value};
+}
+
+bool IsListed(int field, const Answer& answer) {
+  static const std::set<std::string> types = {"Folder", "Text", "Binary"};
+  static const std::set<std::string> encodings = {
+      "UTF-16 LE", "UTF-16 BE", "UTF-8 BOM", "UTF-8 no BOM", "ANSI",
+      "ANSI Ru",   "DOS",       "DOS Ru",    "RTF",          "Binary"};
+  if (answer.result == FT_FIELD_EMPTY) return answer.value.empty();
+  return answer.result == FT_MULTIPLE_CHOICE &&
+         (field == 0 ? types : encodings).count(answer.value);
+}
+
+class FaultInjection : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const Bytes russian1251 = Repeat(0xE0, 40);
+    files_ = {
+        dir_.Write("utf16.txt", B({0xFF, 0xFE, 'a', 0})),
+        dir_.WriteText("doc.rtf", "{\\rtf1 x}"),
+        dir_.Write("bom.txt", B({0xEF, 0xBB, 0xBF, 'a'})),
+        dir_.Write("utf8.txt", B({'c', 'a', 'f', 0xC3, 0xA9})),
+        dir_.Write("binary.bin", B({'M', 'Z', 0, 1, 2})),
+        dir_.Write("dos.txt", Concat({Repeat(0xCD, 30), B({'\n'}), Repeat(0xE0, 10)})),
+        dir_.Write("ru.txt", Concat({russian1251, B({' '}), russian1251})),
+        dir_.WriteText("ascii.txt", "plain text\n"),
+        dir_.WriteText("empty.txt", ""),
+        dir_.Path(),
+    };
+  }
+  void TearDown() override { fault::Reset(); }
+
+  TempDir dir_;
+  SettingsGuard settings_;
+  std::vector<fs::path> files_;
+};
+
+TEST_F(FaultInjection, EveryFailingCallStillGivesAListedAnswer) {
+  const fault::Call calls[] = {
+#ifndef _WIN32
+      fault::Call::CreateFileW, fault::Call::ReadFile, fault::Call::SetFilePointer,
+      fault::Call::FindFirstFileW,
+#endif
+      fault::Call::Allocation};
+  int injected = 0;
+  for (const fs::path& file : files_) {
+    for (int field = 0; field < 2; ++field) {
+      for (fault::Call call : calls) {
+        fault::Reset();
+        Query(file, field);
+        const int calls_seen = fault::Seen(call);
+        for (int k = 1; k <= calls_seen; ++k) {
+          fault::Reset();
+          fault::FailNth(call, k);
+          const int before = OpenDescriptors();
+          const Answer answer = Query(file, field);
+          ++injected;
+          EXPECT_EQ(OpenDescriptors(), before) << file << " field " << field << " call " << k;
+          EXPECT_TRUE(IsListed(field, answer))
+              << file << " field " << field << ": " << answer.result << " " << answer.value;
+          if (call == fault::Call::Allocation) {
+            EXPECT_EQ(answer.result, FT_FIELD_EMPTY) << "a failed allocation answers field empty";
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(injected, 50);
+}
+
+#ifndef _WIN32
+// What the chain makes of one failing call, where the answer is fixed.
+struct FaultRow {
+  const char* file;
+  int field;
+  fault::Call call;
+  int k;
+  const char* expected;
+  const char* why;
+};
+
+TEST_F(FaultInjection, AFailingCallIsAFalseAnswer) {
+  const FaultRow rows[] = {
+      {"utf16.txt", 1, fault::Call::CreateFileW, 1, "Binary",
+       "no mark seen, then the text test sees the zero byte"},
+      {"utf16.txt", 1, fault::Call::ReadFile, 1, "Binary", "a failed read shows no mark"},
+      {"doc.rtf", 1, fault::Call::ReadFile, 2, "ANSI", "RTF signature read failed: plain ASCII"},
+      {"ascii.txt", 0, fault::Call::CreateFileW, 1, "Binary", "cannot open: not text"},
+      {"ascii.txt", 0, fault::Call::ReadFile, 1, "Binary", "failed text read: not text"},
+      {"empty.txt", 0, fault::Call::ReadFile, 1, "Text", "empty files are text unread"},
+      {"", 0, fault::Call::FindFirstFileW, 1, "Binary", "folder lookup failed, folder won't open"},
+  };
+  for (const FaultRow& row : rows) {
+    fault::Reset();
+    fault::FailNth(row.call, row.k);
+    const fs::path path = *row.file ? dir_ / row.file : dir_.Path();
+    EXPECT_EQ(Query(path, row.field).value, row.expected) << row.why;
+  }
+}
+
+// The file changes between two probes of one query; each probe sees the
+// file as it is when it opens it.
+TEST_F(FaultInjection, FileChangesBetweenProbes) {
+  struct Change {
+    int atOpen;
+    bool remove; // else truncate to nothing
+    const char* expected;
+    const char* why;
+  } changes[] = {
+      {3, true, "Binary", "gone before the UTF-8 test: nothing opens any more"},
+      {5, false, "ANSI", "emptied before the DOS test: too short for the Russian test"},
+      {6, true, "ANSI", "gone before the Russian test"},
+  };
+  for (const Change& change : changes) {
+    const fs::path path = dir_.Write("moving.txt", Concat({Repeat(0xE0, 40), B({' '})}));
+    struct Context {
+      fs::path path;
+      const Change* change;
+    } context{path, &change};
+    fault::Reset();
+    fault::SetOpenHook(
+        [](int n, void* raw) {
+          auto* c = static_cast<Context*>(raw);
+          if (n != c->change->atOpen) return;
+          if (c->change->remove)
+            fs::remove(c->path);
+          else
+            fs::resize_file(c->path, 0);
+        },
+        &context);
+    EXPECT_EQ(Query(path, 1).value, change.expected) << change.why;
+    fault::Reset();
+  }
+}
+#endif
+
+TEST_F(FaultInjection, HugeSampleSizesAreCapped) {
+  text_buffer_size_kb = 2000000000;
+  oem_buffer_size_kb = 0x7FFFFFFF;
+  utf8_buffer_size_kb = 0x7FFFFFFF;
+  rus_buffer_size_kb = 0x7FFFFFFF;
+  fault::Reset();
+  for (const fs::path& file : files_) {
+    EXPECT_TRUE(IsListed(1, Query(file, 1))) << file;
+    EXPECT_TRUE(IsListed(0, Query(file, 0))) << file;
+  }
+  EXPECT_LE(fault::LargestAllocation(), std::size_t{10240} * 1024)
+      << "a 32-bit host must never be asked for more than 10 MB per sample";
+}
+
+} // namespace

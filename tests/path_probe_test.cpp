@@ -1,0 +1,219 @@
+#include <chrono>
+#include <future>
+#include <string>
+
+#include "TestSupport.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+WideString U(std::u16string_view text) { return WideString(text.begin(), text.end()); }
+
+std::string Narrow(const WideString& path) {
+  std::string out;
+  for (WCHAR c : path)
+    out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+struct FormRow {
+  std::u16string path;
+  bool driveRoot;
+  const char* why;
+};
+
+void PrintTo(const FormRow& row, std::ostream* os) { *os << row.why; }
+
+class DriveRootForms : public ::testing::TestWithParam<FormRow> {};
+
+TEST_P(DriveRootForms, NeedNoDriveToExist) {
+  const FormRow& row = GetParam();
+  const WideString path = U(row.path);
+  EXPECT_EQ(IsDriveRoot(path), row.driveRoot) << row.why;
+  // No drive Q exists: a drive-root form is a folder whatever the lookup
+  // says, and the test is made on the path as given, not the stripped one.
+  EXPECT_EQ(IsFolder(path), row.driveRoot) << row.why;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, DriveRootForms, ::testing::Values(
+  FormRow{u"Q:", true, "letter and colon of a drive that need not exist"},
+  FormRow{u"Q:\\", true, "letter, colon, backslash"},
+  FormRow{u"1:", true, "the first character is not examined"},
+  FormRow{u"*:\\", true, "not even when it is a wildcard"},
+  FormRow{u"Q:/", false, "a forward slash is no drive-root separator"},
+  FormRow{u"Q:\\\\", false, "two backslashes, though stripping one leaves a root"},
+  FormRow{u"Q:\\x", false, "a name after the root"},
+  FormRow{u"\\\\?\\Q:\\", false, "long-path prefix"},
+  FormRow{u"Q", false, "a single letter"},
+  FormRow{u"Q;\\", false, "no colon"},
+  FormRow{u"", false, "empty"}
+));
+// clang-format on
+
+TEST(StripTrailingBackslash, RemovesAtMostOneBackslash) {
+  const struct {
+    std::u16string in, out;
+    const char* why;
+  } rows[] = {
+      {u"", u"", "empty stays empty"},
+      {u"\\", u"", "a lone backslash goes"},
+      {u"a\\\\", u"a\\", "only one of two"},
+      {u"a/", u"a/", "a forward slash stays"},
+      {u"a\\b", u"a\\b", "an inner backslash stays"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(StripTrailingBackslash(U(row.in)), U(row.out)) << row.why;
+}
+
+TEST(IsFolder, RealEntries) {
+  TempDir dir;
+  const fs::path file = dir.WriteText("plain.txt", "x");
+  const WideString folder = Wide(dir.Path());
+  EXPECT_TRUE(IsFolder(folder));
+  EXPECT_TRUE(IsFolder(folder + WCHAR(u'\\'))) << "one trailing backslash is stripped";
+  EXPECT_FALSE(IsFolder(Wide(file)));
+  EXPECT_FALSE(IsFolder(Wide(file) + WCHAR(u'\\')));
+  EXPECT_FALSE(IsFolder(Wide(dir / "missing")));
+  EXPECT_FALSE(IsFolder(WideString()));
+}
+
+// The lookup's first match decides; "." is listed first, and our POSIX
+// layer takes the smallest matching name.
+TEST(IsFolder, WildcardInTheLastComponentTakesTheFirstMatch) {
+  TempDir folderFirst, fileFirst, onlyFiles;
+  fs::create_directory(folderFirst / "a_entry");
+  folderFirst.WriteText("b_entry", "x");
+  fileFirst.WriteText("a_entry", "x");
+  fs::create_directory(fileFirst / "b_entry");
+  onlyFiles.WriteText("f.txt", "x");
+
+  EXPECT_TRUE(IsFolder(Wide(folderFirst / "?_entry")));
+  EXPECT_FALSE(IsFolder(Wide(fileFirst / "?_entry")));
+  EXPECT_TRUE(IsFolder(Wide(onlyFiles / "*"))) << "\".\" matches first";
+  EXPECT_FALSE(IsFolder(Wide(onlyFiles / "*.txt")));
+  EXPECT_FALSE(IsFolder(Wide(onlyFiles / "*.none")));
+}
+
+TEST(OpenForReading, FailsForWhatIsNoFile) {
+  TempDir dir;
+  EXPECT_EQ(OpenForReading(Wide(dir.Path())), INVALID_HANDLE_VALUE) << "folder";
+  EXPECT_EQ(OpenForReading(Wide(dir / "missing")), INVALID_HANDLE_VALUE) << "missing";
+  EXPECT_EQ(OpenForReading(WideString()), INVALID_HANDLE_VALUE) << "empty path";
+  FileHandle file(OpenForReading(Wide(dir.WriteText("f", "x"))));
+  EXPECT_TRUE(file.IsOpen());
+}
+
+struct SizeRow {
+  std::uintmax_t size;
+  const char* why;
+};
+
+void PrintTo(const SizeRow& row, std::ostream* os) { *os << row.why; }
+
+class FileSize64 : public ::testing::TestWithParam<SizeRow> {};
+
+TEST_P(FileSize64, ReportsSparseSizes) {
+  const SizeRow& row = GetParam();
+  TempDir dir;
+  const fs::path path = dir.WriteText("sparse", "");
+  std::error_code ec;
+  fs::resize_file(path, row.size, ec);
+  if (ec) GTEST_SKIP() << "file system refuses " << row.size << " bytes: " << ec.message();
+  FileHandle file(OpenForReading(Wide(path)));
+  ASSERT_TRUE(file.IsOpen());
+  // A stale error code must not turn a low part of all ones into -1.
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(GetFileSize64(file.Get()), static_cast<std::int64_t>(row.size)) << row.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FileSize64,
+                         ::testing::Values(SizeRow{0, "empty"}, SizeRow{1, "one byte"},
+                                           SizeRow{4294967295u, "low part all ones is a size"},
+                                           SizeRow{4294967296u, "high part only"},
+                                           SizeRow{5368709120u, "5 GiB"}));
+
+// Every path-level probe on a path that names no readable file.
+void ExpectNoAnswer(const WideString& path, bool folder, const std::string& why) {
+  EXPECT_EQ(IsFolder(path), folder) << why;
+  bool bigEndian = false, isRtf = true, hasBom = true, isOem = false;
+  EXPECT_FALSE(FileUtf16Bom(path, bigEndian)) << why;
+  FileRtfOrUtf8Bom(path, isRtf, hasBom);
+  EXPECT_FALSE(isRtf || hasBom) << why;
+  EXPECT_FALSE(FileIsUtf8NoBom(path)) << why;
+  EXPECT_FALSE(FileIsText(path)) << why;
+  EXPECT_FALSE(FileIsOem(path)) << why;
+  EXPECT_FALSE(FileHasCyrillic(path, isOem)) << why;
+}
+
+TEST(BadPaths, NeverCrash) {
+  SettingsGuard settings;
+  TempDir dir;
+  dir.WriteText("f.txt", "text");
+  fs::create_directory(dir / "sub");
+  const WideString base = Wide(dir.Path()) + WCHAR(u'/');
+  const struct {
+    WideString path;
+    bool folder;
+  } rows[] = {
+      {WideString(40000, WCHAR(u'a')), false},
+      {base + WideString(40000, WCHAR(u'b')), false},
+      {base + U(u"x\xD800y"), false},
+      {base + U(u"x\xDC00y"), false},
+      {base + U(u"x\xD800"), false},
+      {U(u"\xDC00"), false},
+      {base + U(u"f.tx?"), false},
+      {base + U(u"s?b"), true},
+      {base + U(u"s*\\"), true},
+      {base + U(u"*/f.txt"), false},
+      {base + U(u"f.txt/*"), false},
+      {U(u"?*:/x"), false},
+      {U(u"*:"), true},
+  };
+  for (const auto& row : rows)
+    ExpectNoAnswer(row.path, row.folder, Narrow(row.path).substr(0, 80));
+}
+
+// Cyrillic, CJK and an emoji (a surrogate pair) reach the file system intact.
+TEST(WidePaths, NonAsciiNamesOpenAndProbe) {
+  TempDir dir;
+  const std::u8string name = u8"Файл_文_😀";
+  const fs::path file =
+      dir.Write(std::string(name.begin(), name.end()) + ".txt", B({0xFE, 0xFF, 0x00, 0x41}));
+  const fs::path folder = dir.Path() / fs::path(name);
+  fs::create_directory(folder);
+  const WideString path = Wide(file);
+  ASSERT_EQ(path.size(), Wide(dir.Path()).size() + 1 + 13) << "9 units of name, 4 of extension";
+  EXPECT_FALSE(IsFolder(path));
+  EXPECT_TRUE(IsFolder(Wide(folder)));
+  bool bigEndian = false;
+  EXPECT_TRUE(FileUtf16Bom(path, bigEndian));
+  EXPECT_TRUE(bigEndian);
+}
+
+#ifndef _WIN32
+TEST(BadPaths, FifoNeverBlocks) {
+  SettingsGuard settings;
+  TempDir dir;
+  const fs::path fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto probes = std::async(std::launch::async, [&] {
+    ExpectNoAnswer(Wide(fifo), false, "FIFO");
+    FileHandle file(OpenForReading(Wide(fifo)));
+    return file.IsOpen() ? GetFileSize64(file.Get()) : -2;
+  });
+  if (probes.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "a probe blocks on a FIFO";
+    _exit(1); // the stuck thread cannot be joined
+  }
+  EXPECT_EQ(probes.get(), -1) << "a FIFO opens but has no size";
+}
+#endif
+
+} // namespace

@@ -1,0 +1,154 @@
+// A plain restatement of the Encoding rules, for differential tests and
+// fuzzers. It reads the whole file itself and cuts each step's sample from
+// it, so it shares no code and no buffer handling with the module.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace reference {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The twelve settings, built-in defaults as initialisers.
+struct Settings {
+  int textKb = 1;
+  int utf8Kb = 64;
+  std::string binaryIgnore;
+  int oemEnabled = 1;
+  int oemKb = 1;
+  int oemPercent = 18;
+  std::string oemIgnore = "AB BB";
+  int rusEnabled = 1;
+  int rusKb = 2;
+  int rusMinSize = 8;
+  int rusPercent = 30;
+  int rusWordLen = 0;
+};
+
+// The first `limit` bytes (all of them when fewer).
+inline Bytes Head(const Bytes& file, long long limit) {
+  const auto n = static_cast<std::size_t>(std::clamp<long long>(limit, 0, file.size()));
+  return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+inline bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+// An entry is two upper-case hex digits with a blank or a list end on
+// each side.
+inline bool Listed(int code, const std::string& list) {
+  const char* digits = "0123456789ABCDEF";
+  for (std::size_t i = 0; i + 2 <= list.size(); ++i) {
+    if (list[i] != digits[code >> 4] || list[i + 1] != digits[code & 15]) continue;
+    if ((i == 0 || list[i - 1] == ' ') && (i + 2 == list.size() || list[i + 2] == ' ')) return true;
+  }
+  return false;
+}
+
+inline bool IsBinary(std::uint8_t b, const std::string& ignore) {
+  return b < 32 && b != 9 && b != 10 && b != 13 && !Listed(b, ignore);
+}
+
+// The text walk: no binary code in the sample.
+inline bool IsText(const Bytes& sample, const std::string& ignore) {
+  return std::none_of(sample.begin(), sample.end(),
+                      [&](std::uint8_t b) { return IsBinary(b, ignore); });
+}
+
+// Valid up to the first zero byte, a cut last sequence allowed, and some
+// byte reached while a continuation byte was due.
+inline bool IsUtf8(const Bytes& sample) {
+  const auto end = std::find(sample.begin(), sample.end(), 0);
+  const Bytes s(sample.begin(), end);
+  auto isTrail = [](std::uint8_t b) { return b >= 0x80 && b <= 0xBF; };
+  bool multi = false;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::uint8_t b = s[i++];
+    if (isTrail(b)) return false;
+    const int due = b >= 0xFC   ? 5
+                    : b >= 0xF8 ? 4
+                    : b >= 0xF0 ? 3
+                    : b >= 0xE0 ? 2
+                    : b >= 0xC0 ? 1
+                                : 0;
+    for (int k = 0; k < due; ++k) {
+      if (i == s.size()) return multi;
+      multi = true;
+      if (!isTrail(s[i++])) return false;
+    }
+  }
+  return multi;
+}
+
+inline bool IsOem(const Bytes& sample, const Settings& s) {
+  if (sample.empty() || !IsText(sample, s.binaryIgnore)) return false;
+  long long counts[256] = {}, high = 0;
+  for (std::uint8_t b : sample)
+    if (b >= 0x80) ++counts[b], ++high;
+  if (high == 0) return false;
+  for (int code = 0xB0; code <= 0xFF; ++code) {
+    if (code > 0xDF && code != 0xFF) continue;
+    if (!Listed(code, s.oemIgnore) && counts[code] * 100 / high >= s.oemPercent) return true;
+  }
+  return false;
+}
+
+inline bool IsLetter(std::uint8_t b, bool oem) {
+  return oem ? (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1) : b >= 0xC0;
+}
+
+inline bool IsCyrillic(const Bytes& sample, bool oem, const Settings& s) {
+  if (sample.empty()) return false;
+  long long letters = 0;
+  int run = 0;
+  for (std::uint8_t b : sample) {
+    run = IsLetter(b, oem) ? run + 1 : 0;
+    if (run > 0) ++letters;
+    if (s.rusWordLen > 0 && run >= s.rusWordLen) return true;
+  }
+  return letters * 100 / static_cast<long long>(sample.size()) >= s.rusPercent;
+}
+
+// The label of a file's content.
+inline std::string ClassifyBytes(const Bytes& f, const Settings& s) {
+  auto startsWith = [&](std::initializer_list<int> sig) {
+    return f.size() >= sig.size() && std::equal(sig.begin(), sig.end(), f.begin());
+  };
+  if (startsWith({0xFF, 0xFE})) return "UTF-16 LE";
+  if (startsWith({0xFE, 0xFF})) return "UTF-16 BE";
+  if (startsWith({'{', '\\', 'r', 't', 'f'})) return "RTF";
+  if (startsWith({0xEF, 0xBB, 0xBF})) return "UTF-8 BOM";
+  if (IsUtf8(Head(f, std::clamp(s.utf8Kb, 1, 10240) * 1024LL - 1))) return "UTF-8 no BOM";
+  // The text and OEM samples are capped at 10240 KB like the UTF-8 one.
+  const long long textBytes = std::min(s.textKb, 10240) * 1024LL;
+  if (!f.empty() && (textBytes <= 0 || !IsText(Head(f, textBytes), s.binaryIgnore)))
+    return "Binary";
+  if (s.oemEnabled != 0 && s.oemKb > 0 && IsOem(Head(f, std::min(s.oemKb, 10240) * 1024LL), s))
+    return "DOS";
+  if (s.rusEnabled != 0) {
+    const Bytes sample = Head(f, std::clamp(s.rusKb, 1, 2048) * 1024LL - 1);
+    if (static_cast<long long>(sample.size()) >= s.rusMinSize) {
+      if (IsCyrillic(sample, false, s)) return "ANSI Ru";
+      if (IsCyrillic(sample, true, s)) return "DOS Ru";
+    }
+  }
+  return "ANSI";
+}
+
+// The label of a path: "" for a folder, "Binary" when it cannot be read.
+inline std::string Classify(const std::filesystem::path& path, const Settings& s) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return "";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "Binary";
+  const Bytes f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ClassifyBytes(f, s);
+}
+
+} // namespace reference
