@@ -107,7 +107,11 @@ TEST_F(FaultInjection, EveryFailingCallStillGivesAListedAnswer) {
       }
     }
   }
+#ifdef _WIN32
+  EXPECT_GT(injected, 20); // only allocations can be made to fail on Windows
+#else
   EXPECT_GT(injected, 50);
+#endif
 }
 
 #ifndef _WIN32
