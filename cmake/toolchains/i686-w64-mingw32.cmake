@@ -1,13 +1,4 @@
-# Cross-build for 32-bit Windows; tests run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CHARSIFT_MINGW_PREFIX i686-w64-mingw32)
-# The posix thread model gives std::thread and std::mutex on GCC 12.
-set(CMAKE_C_COMPILER ${CHARSIFT_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${CHARSIFT_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${CHARSIFT_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${CHARSIFT_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,0 +1,12 @@
+# Shared by the mingw-w64 toolchains: set CHARSIFT_MINGW_PREFIX first.
+set(CMAKE_SYSTEM_NAME Windows)
+# The posix thread model gives std::thread and std::mutex on GCC 12.
+set(CMAKE_C_COMPILER ${CHARSIFT_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${CHARSIFT_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${CHARSIFT_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${CHARSIFT_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Tests run under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run)
