@@ -1,5 +1,5 @@
-// The fast UTF-8 walk against the plain reference walk, both flags, on the
-// sized and the zero-terminated entry.
+// Every UTF-8 walk this processor runs against the plain reference walk,
+// both flags, on the sized and the zero-terminated entry.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -9,7 +9,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (bool flag : {true, false}) {
-    if (IsValidUtf8(data, size, flag) != reference::IsValidUtf8(data, size, flag)) std::abort();
+    const bool expected = reference::IsValidUtf8(data, size, flag);
+    for (const Utf8Walk& walk : Utf8Walks())
+      if (walk.walk(data, size, flag) != expected) std::abort();
   }
   std::vector<std::uint8_t> terminated(data, data + size);
   terminated.push_back(0);

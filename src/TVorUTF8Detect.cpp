@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 // clang-format off
 const std::uint8_t Utf8TrailTable[256] = {
   /* 0x00 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -27,34 +23,23 @@ const std::uint8_t Utf8TrailTable[256] = {
 };
 // clang-format on
 
+#include "TVorUTF8DetectBlocks.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define CHARSIFT_VECTOR_WALKS 1
+// Each in a file of its own, built for its instruction set.
+bool Utf8WalkSse2(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
+bool Utf8WalkAvx2(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
+#endif
+
 namespace {
 
-inline bool IsContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
-
 // Bytes from p on (at most n) that are 0x01 to 0x7F: the bytes that change
-// nothing while no continuation byte is due.
-inline std::size_t AsciiRun(const std::uint8_t* p, std::size_t n) {
-  std::size_t i = 0;
-#ifdef __SSE2__
-  const __m128i one = _mm_set1_epi8(1);
-  // As signed bytes, 0 and 0x80 to 0xFF are exactly those below 1.
-  for (; i + 64 <= n; i += 64) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
-    const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(a, one), _mm_cmplt_epi8(b, one)),
-                                      _mm_or_si128(_mm_cmplt_epi8(c, one), _mm_cmplt_epi8(d, one)));
-    if (_mm_movemask_epi8(stop) != 0) break;
-  }
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const int mask = _mm_movemask_epi8(_mm_cmplt_epi8(v, one));
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-  }
-#else
+// nothing while no continuation byte is due. Eight at a time.
+std::size_t AsciiRun(const std::uint8_t* p, std::size_t n) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, p + i, sizeof w);
@@ -62,36 +47,51 @@ inline std::size_t AsciiRun(const std::uint8_t* p, std::size_t n) {
     // 0x80 has it already. Borrows only run upwards from a real hit.
     if (((w - kOnes) | w) & kHighs) break;
   }
-#endif
   while (i < n && p[i] != 0 && p[i] < 0x80)
     ++i;
   return i;
 }
 
+// The walk for any processor: a word at a time over ASCII, then bytes.
+bool WalkWords(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
+  WalkState s;
+  while (s.i < size) {
+    if (s.expected == 0) {
+      s.i += AsciiRun(buffer + s.i, size - s.i);
+      if (s.i == size) break;
+    }
+    const WalkStop stop = WalkBytes(buffer, s.i + 1, s);
+    if (stop != WalkStop::Limit) return FinishWalk(stop, s, allowTruncated);
+  }
+  return FinishWalk(WalkStop::Limit, s, allowTruncated);
+}
+
 } // namespace
+
+std::span<const Utf8Walk> Utf8Walks() {
+  struct Table {
+    Utf8Walk walks[3];
+    std::size_t count = 0;
+  };
+  static const Table table = [] {
+    Table t;
+    t.walks[t.count++] = {"words", WalkWords};
+#ifdef CHARSIFT_VECTOR_WALKS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("sse2")) t.walks[t.count++] = {"sse2", Utf8WalkSse2};
+    // Checks the system saves the AVX registers too, not only the processor.
+    if (__builtin_cpu_supports("avx2")) t.walks[t.count++] = {"avx2", Utf8WalkAvx2};
+#endif
+    return t;
+  }();
+  return {table.walks, table.count};
+}
 
 bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated) {
   return IsValidUtf8(buffer, std::strlen(reinterpret_cast<const char*>(buffer)), allowTruncated);
 }
 
 bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
-  int expected = 0;
-  bool multiByte = false;
-  std::size_t i = 0;
-  for (;;) {
-    if (expected == 0) i += AsciiRun(buffer + i, size - i);
-    if (i == size || buffer[i] == 0) break;
-    const std::uint8_t b = buffer[i++];
-    if (expected > 0) {
-      multiByte = true;
-      if (!IsContinuation(b)) return false;
-      --expected;
-    } else if (!IsContinuation(b)) {
-      expected = Utf8TrailTable[b];
-    } else {
-      return false;
-    }
-  }
-  if (!multiByte) return false;
-  return allowTruncated || expected == 0;
+  static const auto walk = Utf8Walks().back().walk;
+  return walk(buffer, size, allowTruncated);
 }

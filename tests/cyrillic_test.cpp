@@ -1,4 +1,7 @@
+#include <random>
+
 #include "TestSupport.h"
+#include "reference/ReferenceClassifier.h"
 
 using namespace testing_support;
 
@@ -151,6 +154,37 @@ TEST(CyrillicFile, OemFlagIsClearedWhenNothingIsFound) {
   bool isOem = true;
   EXPECT_FALSE(HandleHasCyrillic(file.Get(), 2, isOem));
   EXPECT_FALSE(isOem);
+}
+
+} // namespace
+
+namespace {
+
+// The counting loop against the plain one, on text where letters and
+// others alternate at random, for word lengths and shares around the
+// edges (a word rule of 0 or less is off).
+TEST(CyrillicText, AgreesWithThePlainCountOnRandomText) {
+  SettingsGuard settings;
+  std::mt19937 rng(1251866);
+  const int wordLens[] = {-1, 0, 1, 2, 3, 7, 1000};
+  const int percents[] = {-5, 0, 1, 30, 50, 100, 101};
+  for (int round = 0; round < 4000; ++round) {
+    Bytes text(1 + rng() % 300);
+    const unsigned density = rng() % 101;
+    for (std::uint8_t& b : text)
+      b = rng() % 100 < density ? static_cast<std::uint8_t>(0x80 + rng() % 0x80)
+                                : static_cast<std::uint8_t>(rng() % 0x80);
+    reference::Settings s;
+    s.rusWordLen = wordLens[rng() % 7];
+    s.rusPercent = percents[rng() % 7];
+    rus_word_len = s.rusWordLen;
+    rus_percent = s.rusPercent;
+    for (bool oem : {false, true})
+      ASSERT_EQ(HasCyrillicText(text.data(), static_cast<int>(text.size()), oem),
+                reference::IsCyrillic(text, oem, s))
+          << "oem " << oem << ", word " << s.rusWordLen << ", percent " << s.rusPercent << ": "
+          << Hex(text);
+  }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
-// The walk skips ASCII many bytes at a time; these tests hold it to the
-// plain byte-at-a-time walk on every buffer of a generated set.
+// The walks look at many bytes at a time; these tests hold each of them to
+// the plain byte-at-a-time walk on every buffer of a generated set.
+#include <cstring>
+#include <memory>
 #include <random>
 
 #include "TVorUTF8Detect.h"
@@ -11,27 +13,34 @@ using namespace testing_support;
 namespace {
 
 void ExpectSameAsReference(const Bytes& content) {
-  // Exact size, no spare terminator: the sized walk must stop at the end.
+  // An exact-size copy on the heap, no spare terminator: a walk that reads
+  // one byte too far trips ASan.
+  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[content.size() + 1]);
+  std::memcpy(exact.get(), content.data(), content.size());
   for (bool flag : {true, false}) {
-    ASSERT_EQ(IsValidUtf8(content.data(), content.size(), flag),
-              reference::IsValidUtf8(content.data(), content.size(), flag))
-        << "flag " << flag << ": " << Hex(content);
+    const bool expected = reference::IsValidUtf8(content.data(), content.size(), flag);
+    for (const Utf8Walk& walk : Utf8Walks())
+      ASSERT_EQ(walk.walk(exact.get(), content.size(), flag), expected)
+          << "size " << content.size() << " " << walk.name << ", flag " << flag << ": "
+          << Hex(content);
+    ASSERT_EQ(IsValidUtf8(exact.get(), content.size(), flag), expected);
   }
-  Bytes terminated = content;
-  terminated.push_back(0);
+  exact[content.size()] = 0;
   for (bool flag : {true, false}) {
-    ASSERT_EQ(IsValidUtf8(terminated.data(), flag),
-              reference::IsValidUtf8(terminated.data(), terminated.size(), flag))
+    ASSERT_EQ(IsValidUtf8(exact.get(), flag),
+              reference::IsValidUtf8(exact.get(), content.size() + 1, flag))
         << "flag " << flag << ": " << Hex(content);
   }
 }
 
-// Every run of one to three interesting bytes, at offsets around the 8-,
-// 16- and 64-byte steps of the skip, inside ASCII and inside a sequence.
+// Every run of one to three interesting bytes, at offsets around the steps
+// of the walks (the bytes walked singly first, words, 16- and 32-byte
+// vectors, four vectors of ASCII), inside ASCII and inside a sequence.
 TEST(Utf8FastWalk, AgreesOnShortRunsAroundWordBoundaries) {
   const int values[] = {0x00, 0x41, 0x7F, 0x80, 0xBF, 0xC0, 0xC3, 0xDF,
                         0xE0, 0xE2, 0xEF, 0xF0, 0xF8, 0xFC, 0xFF};
-  const std::size_t offsets[] = {0, 1, 7, 8, 15, 16, 17, 31, 47, 63, 64, 65, 79};
+  const std::size_t offsets[] = {0,  1,  7,  8,  9,  10, 15,  16,  17, 31,
+                                 32, 47, 63, 64, 65, 79, 127, 128, 131};
   const Bytes prefixes[] = {Bytes{}, B({0xC3, 0xA9})};
   for (const Bytes& prefix : prefixes)
     for (std::size_t offset : offsets)
@@ -71,6 +80,51 @@ TEST(Utf8FastWalk, AgreesOnRandomBuffers) {
     ExpectSameAsReference(buffer);
     if (HasFatalFailure()) return;
   }
+}
+
+} // namespace
+
+namespace {
+
+// Long buffers the way real text mixes them: ASCII runs long enough for the
+// four-vector skip, valid sequences of every length back to back, and now
+// and then one broken, cut or zero byte, so that each walk leaves and
+// re-enters its fast loop at every offset.
+TEST(Utf8FastWalk, AgreesOnLongMixedText) {
+  std::mt19937 rng(8122026);
+  const Bytes sequences[] = {B({0xD0, 0x96}), B({0xE2, 0x94, 0x80}), B({0xF0, 0x9F, 0x98, 0x80}),
+                             B({0xF8, 0x88, 0x80, 0x80, 0x80}),
+                             B({0xFC, 0x84, 0x80, 0x80, 0x80, 0x80})};
+  for (int round = 0; round < 3000; ++round) {
+    Bytes buffer;
+    const std::size_t size = 64 + rng() % 1500;
+    while (buffer.size() < size) {
+      const unsigned r = rng() % 100;
+      if (r < 30) {
+        buffer.resize(buffer.size() + rng() % 200, static_cast<std::uint8_t>('a' + rng() % 26));
+      } else if (r < 97) {
+        const Bytes& s = sequences[r < 80 ? 0 : rng() % 5];
+        buffer.insert(buffer.end(), s.begin(), s.end());
+      } else {
+        // Stray continuation, lead without its continuation, or a zero.
+        const std::uint8_t strays[] = {0x80, 0xBF, 0xC3, 0xE2, 0xF0, 0xFC, 0x00};
+        buffer.push_back(strays[rng() % 7]);
+      }
+    }
+    // Cut anywhere, inside a sequence too.
+    buffer.resize(size);
+    ExpectSameAsReference(buffer);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(Utf8FastWalk, ThisProcessorRunsAVectorWalk) {
+  // Every x86 processor of this century has SSE2; without it the module
+  // still works, at a fraction of the speed.
+#if defined(__x86_64__) || defined(__i386__)
+  EXPECT_GE(Utf8Walks().size(), 2u);
+#endif
+  EXPECT_STREQ(Utf8Walks().front().name, "words");
 }
 
 } // namespace

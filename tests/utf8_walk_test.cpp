@@ -14,9 +14,9 @@ struct WalkRow {
   const char* why;
 };
 
-class Utf8Walk : public ::testing::TestWithParam<WalkRow> {};
+class Utf8WalkRows : public ::testing::TestWithParam<WalkRow> {};
 
-TEST_P(Utf8Walk, AnswersBothFlags) {
+TEST_P(Utf8WalkRows, AnswersBothFlags) {
   const WalkRow& row = GetParam();
   // Exactly the bytes plus the terminator, so ASan sees any read past it.
   Bytes exact = row.bytes;
@@ -26,7 +26,7 @@ TEST_P(Utf8Walk, AnswersBothFlags) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, Utf8Walk, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Rows, Utf8WalkRows, ::testing::Values(
   WalkRow{B({0x61, 0x62, 0x63}), false, false, "7-bit only holds no continuation byte"},
   WalkRow{B({0x63, 0x61, 0x66, 0xC3, 0xA9}), true, true, "two-byte sequence"},
   WalkRow{B({0xE2, 0x82, 0xAC}), true, true, "three-byte sequence"},
