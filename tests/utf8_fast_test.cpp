@@ -1,6 +1,6 @@
 // The walks look at many bytes at a time; these tests hold each of them to
 // the plain byte-at-a-time walk on every buffer of a generated set.
-#include <cstring>
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -15,20 +15,20 @@ namespace {
 void ExpectSameAsReference(const Bytes& content) {
   // An exact-size copy on the heap, no spare terminator: a walk that reads
   // one byte too far trips ASan.
-  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[content.size() + 1]);
-  std::memcpy(exact.get(), content.data(), content.size());
+  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[content.size()]);
+  std::copy(content.begin(), content.end(), exact.get());
   for (bool flag : {true, false}) {
     const bool expected = reference::IsValidUtf8(content.data(), content.size(), flag);
     for (const Utf8Walk& walk : Utf8Walks())
       ASSERT_EQ(walk.walk(exact.get(), content.size(), flag), expected)
-          << "size " << content.size() << " " << walk.name << ", flag " << flag << ": "
-          << Hex(content);
+          << walk.name << ", size " << content.size() << ", flag " << flag << ": " << Hex(content);
     ASSERT_EQ(IsValidUtf8(exact.get(), content.size(), flag), expected);
   }
-  exact[content.size()] = 0;
+  Bytes terminated = content;
+  terminated.push_back(0);
   for (bool flag : {true, false}) {
-    ASSERT_EQ(IsValidUtf8(exact.get(), flag),
-              reference::IsValidUtf8(exact.get(), content.size() + 1, flag))
+    ASSERT_EQ(IsValidUtf8(terminated.data(), flag),
+              reference::IsValidUtf8(terminated.data(), terminated.size(), flag))
         << "flag " << flag << ": " << Hex(content);
   }
 }
