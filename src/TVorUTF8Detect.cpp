@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "TVorUTF8DetectBlocks.h"
+
 // clang-format off
 const std::uint8_t Utf8TrailTable[256] = {
   /* 0x00 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -22,8 +24,6 @@ const std::uint8_t Utf8TrailTable[256] = {
   /* 0xF0 */ 3, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5,
 };
 // clang-format on
-
-#include "TVorUTF8DetectBlocks.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define CHARSIFT_VECTOR_WALKS 1
@@ -79,7 +79,7 @@ std::span<const Utf8Walk> Utf8Walks() {
 #ifdef CHARSIFT_VECTOR_WALKS
     __builtin_cpu_init();
     if (__builtin_cpu_supports("sse2")) t.walks[t.count++] = {"sse2", Utf8WalkSse2};
-    // Checks the system saves the AVX registers too, not only the processor.
+    // True only when the system saves the AVX registers as well.
     if (__builtin_cpu_supports("avx2")) t.walks[t.count++] = {"avx2", Utf8WalkAvx2};
 #endif
     return t;

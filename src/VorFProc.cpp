@@ -340,7 +340,9 @@ bool IsCyrillicLetter(BYTE b, bool oem) {
 
 namespace {
 
-// Branch-free so that the compiler can count many bytes at a time.
+// IsCyrillicLetter spelled out per code page without a branch: in this
+// form the compiler counts many bytes at a time, and through the call it
+// does not.
 std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
   std::int64_t letters = 0;
   if (oem) {
