@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ContPlug.h"
+#include "Explain.h"
 #include "Version.h"
 
 #ifdef _WIN32
@@ -280,7 +281,7 @@ int UsageError(const std::string& message) {
 
 // ---- The command ----------------------------------------------------------------------
 int Run(const std::vector<Arg>& args) {
-  bool recursive = false, optionsDone = false;
+  bool recursive = false, optionsDone = false, explain = false;
   std::string format = "table", fieldName;
   std::optional<fs::path> modulePath;
   std::vector<Arg> paths;
@@ -300,6 +301,8 @@ int Run(const std::vector<Arg>& args) {
       return 0;
     } else if (a == "-r" || a == "--recursive") {
       recursive = true;
+    } else if (a == "--explain") {
+      explain = true;
     } else if (a == "--format" || a == "--field" || a == "--module") {
       if (i + 1 == args.size()) return UsageError(a + " needs an argument");
       const Arg& value = args[++i];
@@ -316,8 +319,15 @@ int Run(const std::vector<Arg>& args) {
     return UsageError("--field takes Type or Encoding, not " + fieldName);
   if (paths.empty()) return UsageError("no path given");
 
+  const fs::path moduleFile = modulePath ? *modulePath : SelfDir() / kModuleName;
+  if (explain) {
+    std::vector<fs::path> explained;
+    for (const Arg& arg : paths)
+      explained.push_back(arg.path);
+    return Explain(moduleFile, explained, stdout);
+  }
   Module module;
-  if (!LoadModule(modulePath ? *modulePath : SelfDir() / kModuleName, module)) return 3;
+  if (!LoadModule(moduleFile, module)) return 3;
 
   Walker walker{module, {}, StderrIsTerminal(), {}, 0};
   std::vector<std::string> header;

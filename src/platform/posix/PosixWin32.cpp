@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "../FaultInjection.h"
+#include "FileNames.h"
 
 namespace {
 
@@ -103,8 +104,11 @@ std::size_t WideLength(const WCHAR* text) {
   return n;
 }
 
+// The file-system bytes a host's UTF-16 path names, so that every name on
+// disk, UTF-8 or not, can be named back.
 std::string PathFromWide(LPCWSTR path) {
-  return path ? Utf8FromUtf16(path, WideLength(path), nullptr) : std::string();
+  return path ? charsift::names::BytesFromUtf16(std::u16string_view(path, WideLength(path)))
+              : std::string();
 }
 
 FILETIME FileTimeFromTimespec(const timespec& ts) {

@@ -1,0 +1,26 @@
+// File names between UTF-16 (what hosts pass) and the bytes a POSIX file
+// system stores, lossless both ways. A byte that is no part of valid UTF-8
+// travels as the lone low surrogate U+DC80 plus the byte, so every name on
+// disk has a UTF-16 form that names it back; any other lone surrogate
+// travels as its three-byte generalized UTF-8 form.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace charsift::names {
+
+// The bytes a UTF-16 name stands for.
+std::string BytesFromUtf16(std::u16string_view name);
+
+// The UTF-16 form of a name's bytes: valid UTF-8 decoded, every other byte
+// escaped as U+DC80 plus the byte.
+std::u16string Utf16FromBytes(std::string_view bytes);
+
+// The escaped byte a UTF-16 unit stands for, or -1 when it is no escape.
+inline int EscapedByte(char16_t unit) {
+  return unit >= 0xDC80 && unit <= 0xDCFF ? static_cast<int>(unit - 0xDC00) : -1;
+}
+
+} // namespace charsift::names
