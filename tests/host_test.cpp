@@ -1,17 +1,29 @@
-// The command-line host, run as a user or a script runs it: its formats,
-// its exit statuses and its walk over a folder tree.
-#ifndef _WIN32
-#include <sys/wait.h>
-
+// The command-line host, run as a user or a script runs it: its formats, its
+// exit statuses, its walk, streaming and order under -j, --where and
+// --summary, the symlink rules and names that are no UTF-8. Natively these
+// rows run charsift; in the Windows suite, charsift.exe under Wine.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
 #include "Version.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 using namespace testing_support;
 
@@ -22,27 +34,151 @@ struct Outcome {
   std::string out, err;
 };
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-std::string Example(const std::string& name) {
-  return std::string(CHARSIFT_EXAMPLES_DIR "/") + name;
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(std::istreambuf_iterator<char>(in), {});
+#ifdef _WIN32
+  // The host writes text mode: its line ends are CR LF.
+  std::string lf;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+  return lf;
+#else
+  return text;
+#endif
 }
 
-Outcome Charsift(const std::string& args) {
-  TempDir dir;
-  const std::string errFile = (dir / "stderr").string();
-  const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args + " 2>" + Quote(errFile);
-  FILE* pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}, {}};
-  if (pipe == nullptr) return outcome;
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-    outcome.out.append(chunk, n);
-  const int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  outcome.err.assign(std::istreambuf_iterator<char>(err), {});
-  return outcome;
+#ifdef _WIN32
+const std::string kSep = "\\";
+
+// One argument as CommandLineToArgvW reads it back.
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  std::size_t slashes = 0;
+  for (const char c : text) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    slashes = 0;
+    out += c;
+  }
+  return out.append(slashes * 2, '\\') + "\"";
 }
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          static_cast<int>(wide.size()))));
+  return wide;
+}
+
+// charsift.exe with a pipe for standard input and files for its output.
+class Running {
+public:
+  explicit Running(const std::string& args) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE input = nullptr;
+    CreatePipe(&input, &input_, &inherit, 0);
+    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    const auto open = [&](const fs::path& p) {
+      return CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         CREATE_ALWAYS, 0, nullptr);
+    };
+    HANDLE out = open(dir_ / "out"), err = open(dir_ / "err");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::wstring command = Widen(Quote(HostPath(CHARSIFT_HOST_PATH).string()) + " " + args);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      process_ = info.hProcess;
+      CloseHandle(info.hThread);
+    }
+    CloseHandle(input);
+    CloseHandle(out);
+    CloseHandle(err);
+  }
+  void Write(const std::string& text) {
+    DWORD written = 0;
+    if (!text.empty())
+      WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+  std::string Out() const { return ReadFile(dir_ / "out"); }
+  Outcome Wait() {
+    CloseHandle(input_);
+    DWORD status = static_cast<DWORD>(-1);
+    if (process_ && WaitForSingleObject(process_, 120000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process_, &status);
+    if (process_) CloseHandle(process_);
+    return {static_cast<int>(status), Out(), ReadFile(dir_ / "err")};
+  }
+
+private:
+  TempDir dir_;
+  HANDLE input_ = nullptr, process_ = nullptr;
+};
+#else
+const std::string kSep = "/";
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text)
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// charsift with a pipe for standard input and files for its output.
+class Running {
+public:
+  explicit Running(const std::string& args) {
+    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args + " >" +
+                                Quote((dir_ / "out").string()) + " 2>" +
+                                Quote((dir_ / "err").string());
+    pipe_ = popen(command.c_str(), "w");
+  }
+  void Write(const std::string& text) {
+    // A host that has ended already must not end the test.
+    const auto old = std::signal(SIGPIPE, SIG_IGN);
+    std::fwrite(text.data(), 1, text.size(), pipe_);
+    std::fflush(pipe_);
+    std::signal(SIGPIPE, old);
+  }
+  std::string Out() const { return ReadFile(dir_ / "out"); }
+  Outcome Wait() {
+    const int status = pipe_ ? pclose(pipe_) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(), ReadFile(dir_ / "err")};
+  }
+
+private:
+  TempDir dir_;
+  FILE* pipe_ = nullptr;
+};
+#endif
+
+Outcome Charsift(const std::string& args, const std::string& input = "") {
+  Running run(args);
+  run.Write(input);
+  return run.Wait();
+}
+
+std::string Text(const fs::path& p) { return p.string(); }
+std::string Example(const std::string& name) {
+  return Text(HostPath(std::string(CHARSIFT_EXAMPLES_DIR "/") + name));
+}
+std::string TsvText(const std::string& text) {
+  std::string out;
+  for (const char c : text)
+    out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+std::string JsonText(const std::string& text) { return TsvText(text); } // for plain ASCII paths
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -50,6 +186,13 @@ std::vector<std::string> Lines(const std::string& text) {
   for (std::string line; std::getline(in, line);)
     lines.push_back(line);
   return lines;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
+  return n;
 }
 
 struct Expected {
@@ -70,59 +213,89 @@ const Expected kExamples[] = {
 std::string ExampleArgs() {
   std::string args;
   for (const Expected& e : kExamples)
-    args += " " + Quote(Example(e.file));
+    args.append(" ").append(Quote(Example(e.file)));
   return args;
 }
+
+// A folder of known answers: two ANSI, one ANSI Ru, one DOS Ru, in sub/.
+struct Tree {
+  TempDir dir;
+  std::string root = Text(dir.Path());
+  Tree() {
+    fs::create_directories(dir / "sub");
+    fs::copy_file(HostPath(CHARSIFT_EXAMPLES_DIR "/ascii.txt"), dir / "a.txt");
+    fs::copy_file(HostPath(CHARSIFT_EXAMPLES_DIR "/russian-1251.txt"), dir / "sub" / "b.txt");
+    fs::copy_file(HostPath(CHARSIFT_EXAMPLES_DIR "/russian-866.txt"), dir / "sub" / "c.txt");
+    dir.WriteText("sub/d.txt", "plain\n");
+  }
+  std::string At(const std::string& rel) const {
+    std::string p = root + kSep + rel;
+    for (char& c : p)
+      if (c == '/') c = kSep[0];
+    return p;
+  }
+};
 
 TEST(Host, TableHasAHeaderAndAlignedColumns) {
   const Outcome run = Charsift(ExampleArgs());
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<std::string> lines = Lines(run.out);
   ASSERT_EQ(lines.size(), std::size(kExamples) + 1);
-  EXPECT_EQ(lines[0].rfind("Type", 0), 0u) << lines[0];
-  const std::size_t column = lines[0].find("Path");
+  // The widths come from the fields' choices ("UTF-8 no BOM"), not from the rows.
+  EXPECT_EQ(lines[0], "Type    Encoding      Path");
   for (std::size_t i = 0; i < std::size(kExamples); ++i) {
-    EXPECT_EQ(lines[i + 1].find(Example(kExamples[i].file)), column) << lines[i + 1];
+    EXPECT_EQ(lines[i + 1].find(Example(kExamples[i].file)), 22u) << lines[i + 1];
     EXPECT_EQ(lines[i + 1].rfind(kExamples[i].type, 0), 0u) << lines[i + 1];
     EXPECT_NE(lines[i + 1].find(kExamples[i].encoding), std::string::npos) << lines[i + 1];
   }
 }
 
-TEST(Host, TsvJsonAndOneField) {
+TEST(Host, TsvJsonJsonlAndOneField) {
   const std::vector<std::string> tsv = Lines(Charsift("--format tsv" + ExampleArgs()).out);
   const std::vector<std::string> one =
       Lines(Charsift("--format tsv --field Encoding" + ExampleArgs()).out);
   const std::string json = Charsift("--format json" + ExampleArgs()).out;
+  const std::vector<std::string> jsonl = Lines(Charsift("--format jsonl" + ExampleArgs()).out);
   ASSERT_EQ(tsv.size(), std::size(kExamples));
   ASSERT_EQ(one.size(), std::size(kExamples));
-  EXPECT_EQ(json.front(), '[');
-  EXPECT_EQ(json.substr(json.size() - 2), "]\n");
+  ASSERT_EQ(jsonl.size(), std::size(kExamples));
+  EXPECT_EQ(json.substr(0, 4), "[\n  ");
+  EXPECT_EQ(json.substr(json.size() - 4), "}\n]\n");
   for (std::size_t i = 0; i < std::size(kExamples); ++i) {
     const Expected& e = kExamples[i];
-    EXPECT_EQ(tsv[i], std::string(e.type) + "\t" + e.encoding + "\t" + Example(e.file));
-    EXPECT_EQ(one[i], std::string(e.encoding) + "\t" + Example(e.file));
-    const std::string object = "{\"path\": \"" + Example(e.file) + "\", \"Type\": \"" + e.type +
+    const std::string path = Example(e.file);
+    EXPECT_EQ(tsv[i], std::string(e.type) + "\t" + e.encoding + "\t" + TsvText(path));
+    EXPECT_EQ(one[i], std::string(e.encoding) + "\t" + TsvText(path));
+    const std::string object = "{\"path\": \"" + JsonText(path) + "\", \"Type\": \"" + e.type +
                                "\", \"Encoding\": \"" + e.encoding + "\"}";
     EXPECT_NE(json.find(object), std::string::npos) << object;
+    EXPECT_EQ(jsonl[i], object);
   }
 }
 
 TEST(Host, ExitStatuses) {
+  const std::string missing = Text(HostPath("/no/such/file"));
   struct Row {
     std::string args;
     int status;
-    const char* err;
+    std::string err;
     const char* why;
   } rows[] = {
       {"--version", 0, "", "version only"},
-      {Quote(Example("ascii.txt")) + " /no/such/file", 1, "/no/such/file: no such file or folder",
+      {Quote(Example("ascii.txt")) + " " + Quote(missing), 1, missing + ": no such file or folder",
        "missing path"},
       {"--bogus x", 2, "usage:", "unknown option"},
       {"--format xml x", 2, "usage:", "bad format"},
-      {"--field Size x", 2, "usage:", "bad field"},
+      {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
       {"--format", 2, "usage:", "option without its argument"},
       {"-r", 2, "usage:", "no path"},
-      {"--module /no/such/module.so x", 3, "cannot load module", "module missing"},
+      {"-j 0 x", 2, "--jobs takes", "no workers"},
+      {"--where Size=Text x", 2, "usage:", "--where on no field"},
+      {"--where " + Quote("Encoding=DOS ru") + " x", 2, "has no value 'DOS ru'", "no such value"},
+      {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
+      {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
+      {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
+       "module missing"},
   };
   for (const Row& row : rows) {
     const Outcome run = Charsift(row.args);
@@ -130,25 +303,214 @@ TEST(Host, ExitStatuses) {
     EXPECT_NE(run.err.find(row.err), std::string::npos) << row.why << ": " << run.err;
   }
   EXPECT_EQ(Charsift("--version").out, "charsift " CHARSIFT_VERSION "\n");
-  const Outcome partial = Charsift(Quote(Example("ascii.txt")) + " /no/such/file --format tsv");
-  EXPECT_EQ(partial.out, "Text\tANSI\t" + Example("ascii.txt") + "\n")
-      << "other paths still printed";
+  // A path that cannot be read is still a row, and is told once.
+  const Outcome partial = Charsift(Quote(Example("ascii.txt")) + " " + Quote(missing) +
+                                   " --format tsv --field Encoding -j 2");
+  const std::vector<std::string> lines = Lines(partial.out);
+  ASSERT_EQ(lines.size(), 2u) << partial.out;
+  EXPECT_EQ(lines[0], "ANSI\t" + TsvText(Example("ascii.txt")));
+  EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t" + TsvText(missing));
+  EXPECT_EQ(Count(partial.err, "no such file"), 1u) << partial.err;
+  const std::string help = Charsift("--help").out;
+  for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
+                           "--files-from", "-L, --follow", "Exit status: 0 all paths read, 1"})
+    EXPECT_NE(help.find(said), std::string::npos) << said;
 }
 
-TEST(Host, RecursiveWalkIsSortedDepthFirst) {
+TEST(Host, RecursiveWalkIsSortedDepthFirstWhateverTheJobs) {
   TempDir dir;
   fs::create_directories(dir / "b" / "c");
   dir.WriteText("b/c/d.txt", "deep\n");
   dir.WriteText("b/a.txt", "first\n");
   dir.WriteText("z.txt", "last\n");
-  const std::string root = dir.Path().string();
+  const std::string root = Text(dir.Path());
   const std::string flat = Charsift("--format tsv --field Type " + Quote(root)).out;
-  EXPECT_EQ(flat, "Folder\t" + root + "\n") << "without -r a folder is one row";
-  EXPECT_EQ(Lines(Charsift("-r --format tsv --field Type " + Quote(root)).out),
-            (std::vector<std::string>{"Folder\t" + root, "Folder\t" + root + "/b",
-                                      "Text\t" + root + "/b/a.txt", "Folder\t" + root + "/b/c",
-                                      "Text\t" + root + "/b/c/d.txt", "Text\t" + root + "/z.txt"}));
+  EXPECT_EQ(flat, "Folder\t" + TsvText(root) + "\n") << "without -r a folder is one row";
+  const std::string s = TsvText(kSep);
+  EXPECT_EQ(
+      Lines(Charsift("-r --format tsv --field Type " + Quote(root)).out),
+      (std::vector<std::string>{"Folder\t" + TsvText(root), "Folder\t" + TsvText(root) + s + "b",
+                                "Text\t" + TsvText(root) + s + "b" + s + "a.txt",
+                                "Folder\t" + TsvText(root) + s + "b" + s + "c",
+                                "Text\t" + TsvText(root) + s + "b" + s + "c" + s + "d.txt",
+                                "Text\t" + TsvText(root) + s + "z.txt"}));
+
+  // Many files of different costs: the rows keep the walk's order under -j.
+  std::string expected;
+  for (int f = 0; f < 3; ++f) {
+    const std::string folder = "f" + std::to_string(f);
+    fs::create_directories(dir / "many" / folder);
+    expected += "Folder\t\t" + TsvText(Text(dir / "many") + kSep + folder) + "\n";
+    for (int i = 10; i < 50; ++i) {
+      const std::string name = std::to_string(i) + ".txt";
+      dir.WriteText("many/" + folder + "/" + name, i % 3 ? "text\n" : std::string(3000, 'x'));
+      expected += "Text\tANSI\t" + TsvText(Text(dir / "many") + kSep + folder + kSep + name) + "\n";
+    }
+  }
+  const std::string many = Quote(Text(dir / "many"));
+  for (const char* jobs : {"-j 1", "-j 4", "--jobs=3"}) {
+    const Outcome run = Charsift(std::string(jobs) + " -r --format tsv " + many);
+    EXPECT_EQ(run.status, 0) << jobs << run.err;
+    EXPECT_EQ(run.out, "Folder\t\t" + TsvText(Text(dir / "many")) + "\n" + expected) << jobs;
+  }
 }
 
-} // namespace
+TEST(Host, WhereAndSummary) {
+  const Tree tree;
+  const std::string r = " -r " + Quote(tree.root);
+  struct Row {
+    std::string args;
+    std::string out;
+  } rows[] = {
+      {"--format tsv --field Encoding --where " + Quote("Encoding=DOS Ru") + " --where " +
+           Quote("Encoding=ANSI Ru") + r,
+       "ANSI Ru\t" + TsvText(tree.At("sub/b.txt")) + "\nDOS Ru\t" + TsvText(tree.At("sub/c.txt")) +
+           "\n"},
+      {"--format tsv --field Type --where Encoding=ANSI --where Type=Text -j 2" + r,
+       "Text\t" + TsvText(tree.At("a.txt")) + "\nText\t" + TsvText(tree.At("sub/d.txt")) + "\n"},
+      {"--format tsv --field Encoding --where Encoding= --where Type=Binary" + r, ""},
+      {"--format tsv --summary-only" + r,
+       "Type\tFolder\t2\nType\tText\t4\nEncoding\tANSI\t2\nEncoding\tANSI Ru\t1\n"
+       "Encoding\tDOS Ru\t1\nEncoding\t\t2\n"},
+      {"--format tsv --summary --field Type --where Type=Folder" + r,
+       "Folder\t" + TsvText(tree.root) + "\nFolder\t" + TsvText(tree.At("sub")) +
+           "\n\nType\tFolder\t2\n"},
+      {"--format jsonl --summary-only --field Encoding" + r,
+       "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}}}\n"},
+      {"--format json --summary --field Encoding --where Encoding=ANSI" + r,
+       "{\"files\": [\n  {\"path\": \"" + JsonText(tree.At("a.txt")) +
+           "\", \"Encoding\": \"ANSI\"},\n  {\"path\": \"" + JsonText(tree.At("sub/d.txt")) +
+           "\", \"Encoding\": \"ANSI\"}\n], \"summary\": {\"Encoding\": {\"ANSI\": 2}}}\n"},
+      {"--summary-only --field Type" + r,
+       "Field  Value   Files\nType   Folder  2\nType   Text    4\n"},
+  };
+  for (const Row& row : rows) {
+    const Outcome run = Charsift(row.args);
+    EXPECT_EQ(run.status, 0) << row.args << run.err;
+    EXPECT_EQ(run.out, row.out) << row.args;
+  }
+}
+
+TEST(Host, RowsStreamAndListsAreRead) {
+  const Tree tree;
+  const std::string first = tree.At("a.txt"), second = tree.At("sub/b.txt");
+  // The first row is out while the list is still open, in every format.
+  for (const char* format : {"table", "tsv", "json", "jsonl"}) {
+    Running run(std::string("--field Encoding --files-from - --format ") + format);
+    run.Write(first + "\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (run.Out().find("ANSI") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(run.Out().find("ANSI"), std::string::npos) << format << ": no row before the end";
+    run.Write(second + "\n");
+    const Outcome end = run.Wait();
+    EXPECT_EQ(end.status, 0) << format << end.err;
+    EXPECT_NE(end.out.find("ANSI Ru"), std::string::npos) << format << end.out;
+  }
+  const std::string rows = "ANSI\t" + TsvText(first) + "\nANSI Ru\t" + TsvText(second) + "\n";
+  EXPECT_EQ(Charsift("--format tsv --field Encoding --files-from - -0",
+                     first + std::string(1, '\0') + second + std::string(1, '\0'))
+                .out,
+            rows);
+  tree.dir.WriteText("list", first + "\n\n" + second + "\n");
+  EXPECT_EQ(Charsift("--format tsv --field Encoding --files-from " + Quote(tree.At("list"))).out,
+            rows);
+  // The progress line: forced here on a pipe, where it is otherwise never shown, and cleared.
+  const Outcome shown = Charsift("--progress -r " + Quote(tree.root));
+  EXPECT_NE(shown.err.find("files/s"), std::string::npos) << shown.err;
+  ASSERT_FALSE(shown.err.empty());
+  EXPECT_EQ(shown.err.back(), '\r') << shown.err;
+  EXPECT_EQ(Charsift("-r " + Quote(tree.root)).err, "");
+}
+
+// A name that is no UTF-8 reaches the module and prints as itself: its bytes
+// in table and tsv, \udcXX in JSON. On Windows, the UTF-16 name that the
+// module's layer gives such bytes off Windows prints the same way.
+TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
+  TempDir dir;
+#ifdef _WIN32
+  const fs::path odd = dir.Path() / fs::path(std::wstring(L"caf\xDCE9.txt"));
+#else
+  const fs::path odd = dir.Path() / fs::path(std::string("caf\xE9.txt"));
 #endif
+  { std::ofstream(odd, std::ios::binary) << "plain text\n"; }
+#ifdef _WIN32
+  // Wine keeps no lone surrogate in a name; Windows itself does.
+  if (!fs::exists(odd)) GTEST_SKIP() << "this file system takes no lone surrogate in a name";
+#endif
+  ASSERT_TRUE(fs::exists(odd));
+  const std::string root = Text(dir.Path()) + kSep;
+  const std::string name = std::string("caf\xE9.txt");
+  struct Row {
+    const char* format;
+    std::string line;
+  } rows[] = {
+      {"tsv", "Text\tANSI\t" + TsvText(root) + name},
+      {"table", "Text    ANSI          " + root + name},
+      {"jsonl", "{\"path\": \"" + JsonText(root) +
+                    "caf\\udce9.txt\", \"Type\": \"Text\", "
+                    "\"Encoding\": \"ANSI\"}"},
+      {"json", "  {\"path\": \"" + JsonText(root) +
+                   "caf\\udce9.txt\", \"Type\": \"Text\", "
+                   "\"Encoding\": \"ANSI\"}"},
+  };
+  for (const Row& row : rows) {
+    const Outcome run =
+        Charsift(std::string("-r --format ") + row.format + " " + Quote(Text(dir.Path())));
+    EXPECT_EQ(run.status, 0) << row.format << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end()) << row.format << ":\n"
+                                                                            << run.out;
+  }
+}
+
+#ifndef _WIN32
+// Links: listed and not followed, the same on the command line and under -r;
+// -L goes into links to folders and tells a loop instead of following it.
+TEST(Host, SymlinkRules) {
+  TempDir dir;
+  fs::create_directories(dir / "real");
+  dir.WriteText("real/f.txt", "text\n");
+  fs::create_directory_symlink("real", dir / "to-real");
+  fs::create_symlink("nowhere", dir / "dangling");
+  fs::create_symlink("loop", dir / "loop");
+  fs::create_directory_symlink(".", dir / "up");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string root = Text(dir.Path()), d = root + "/";
+  const auto paths = [](const std::string& out) {
+    std::vector<std::string> names;
+    for (const std::string& line : Lines(out))
+      names.push_back(line.substr(line.find('\t') + 1));
+    return names;
+  };
+  const std::vector<std::string> walked{root,       d + "dangling",   d + "fifo",    d + "loop",
+                                        d + "real", d + "real/f.txt", d + "to-real", d + "up"};
+  const char* told[] = {"dangling: broken symbolic link", "fifo: not a regular file",
+                        "loop: symbolic link loop"};
+
+  const Outcome walk = Charsift("-r --format tsv --field Type " + Quote(root));
+  EXPECT_EQ(walk.status, 1);
+  EXPECT_EQ(paths(walk.out), walked);
+  for (const char* why : told)
+    EXPECT_EQ(Count(walk.err, why), 1u) << why << "\n" << walk.err;
+
+  const Outcome given =
+      Charsift("-r --format tsv --field Type " + Quote(d + "dangling") + " " + Quote(d + "fifo") +
+               " " + Quote(d + "loop") + " " + Quote(d + "to-real"));
+  EXPECT_EQ(given.status, 1);
+  EXPECT_EQ(paths(given.out),
+            (std::vector<std::string>{d + "dangling", d + "fifo", d + "loop", d + "to-real"}));
+  EXPECT_EQ(given.err, walk.err) << "the same rules on the command line";
+
+  const Outcome follow = Charsift("-r -L --format tsv --field Type " + Quote(root));
+  EXPECT_EQ(follow.status, 1);
+  std::vector<std::string> followed = walked;
+  followed.insert(followed.begin() + 7, d + "to-real/f.txt");
+  EXPECT_EQ(paths(follow.out), followed);
+  EXPECT_EQ(Count(follow.err, "up: symbolic link loop, not followed"), 1u) << follow.err;
+  EXPECT_EQ(Lines(follow.err).size(), 4u) << follow.err;
+}
+#endif
+
+} // namespace

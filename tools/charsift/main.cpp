@@ -1,49 +1,79 @@
-// charsift: loads the module the way the file manager does and prints its
-// two fields for files and folders, for the command line and for scripts.
+// charsift's command line: its options, --help, and how the module, the
+// walk, the pool and the output are put together for one run.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "ContPlug.h"
 #include "Explain.h"
+#include "Module.h"
+#include "Output.h"
+#include "Platform.h"
+#include "Pool.h"
 #include "Version.h"
+#include "Walk.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
+using namespace host;
 
 namespace {
 
-using HostString = std::basic_string<ContPlugChar>;
-using GetSupportedFieldFn = int(CONTPLUG_CALL*)(int, char*, char*, int);
-using GetValueWFn = int(CONTPLUG_CALL*)(const ContPlugChar*, int, int, void*, int, int);
+constexpr std::size_t kWindow = 1024; // items in flight between the walk and the output
+constexpr unsigned kMaxJobs = 256;
 
-constexpr int kValueSize = 64;
-constexpr int kMaxFields = 64; // a module that never answers 0 stops here
+const char* const kUsage = "usage: charsift [OPTION]... PATH...\n"
+                           "       charsift [OPTION]... --files-from FILE [PATH]...\n"
+                           "       charsift --explain PATH...\n"
+                           "       charsift --version | --help\n";
 
-const char* const kUsage =
-    "usage: charsift [-r] [--format table|tsv|json] [--field Type|Encoding]\n"
-    "                [--module PATH] PATH...\n"
-    "       charsift --version | --help\n";
+#ifdef _WIN32
+#define CHARSIFT_MODULE_DEFAULT "Charsift.wdx (64-bit: Charsift.wdx64) beside charsift.exe"
+#else
+#define CHARSIFT_MODULE_DEFAULT "Charsift.wdx, else Charsift.so, beside charsift"
+#endif
 
+// Kept in step with docs/charsift.1.
 const char* const kHelp =
-    "Prints the Type and Encoding the plug-in gives each PATH.\n"
-    "  -r, --recursive   also every entry of a folder, the whole tree, sorted\n"
-    "  --format FORMAT   table (aligned, with a header), tsv (no header), json\n"
-    "  --field NAME      only this field: Type or Encoding\n"
-    "  --module PATH     the module to load (default: the one beside charsift)\n"
-    "Exit status: 0 fine, 1 a path was missing, 2 usage error, 3 module not loaded.\n";
+    "Prints the Type and Encoding that the Charsift module gives each PATH, one\n"
+    "row a path, as soon as it is decided. With -r a folder's entries follow it,\n"
+    "sorted by name, depth first; the order does not change with -j.\n"
+    "\n"
+    "  -r, --recursive         also every entry of a folder, the whole tree\n"
+    "  -L, --follow            go into links to folders (a loop is told, never\n"
+    "                          followed); without it a link is listed, not followed\n"
+    "  -j, --jobs N            ask about N files at once (default: the processors\n"
+    "                          this process may use)\n"
+    "      --files-from FILE   also the paths in FILE, one a line; - is standard input\n"
+    "  -0, --null              the paths in FILE end with NUL (find -print0)\n"
+    "      --format FORMAT     table: aligned, with a header (the default)\n"
+    "                          tsv: no header; in names and values \\t \\n \\r \\\\\n"
+    "                            stand for tab, newline, carriage return, backslash\n"
+    "                          json: one array; jsonl: one object a line\n"
+    "      --field NAME        only this field: Type or Encoding (repeatable)\n"
+    "      --where FIELD=VALUE only rows whose FIELD is VALUE (repeatable: values of\n"
+    "                          one field are alternatives, different fields must\n"
+    "                          all hold), e.g. --where 'Encoding=DOS Ru'\n"
+    "      --summary           after the rows, how many files got each value\n"
+    "      --summary-only      the summary alone\n"
+    "      --progress          the progress line on standard error, even on a pipe\n"
+    "      --no-progress       no progress line (by default shown on a terminal)\n"
+    "      --module PATH       the module to load (default: " CHARSIFT_MODULE_DEFAULT ")\n"
+    "      --explain           the steps of the Encoding chain for each PATH\n"
+    "  -h, --help              this help\n"
+    "      --version           the version\n"
+    "\n"
+    "A path that cannot be read is still a row, with the module's answer, and\n"
+    "standard error says why, once per path.\n"
+    "\n"
+    "Exit status: 0 all paths read, 1 some path missing or unreadable, 2 usage\n"
+    "error, 3 module not loaded.\n";
 
 // One command-line argument: its text for options and messages, and the
 // file-system path it names.
@@ -52,311 +82,320 @@ struct Arg {
   fs::path path;
 };
 
-// ---- Platform ------------------------------------------------------------------
-#ifdef _WIN32
-const wchar_t* const kModuleName = sizeof(void*) == 8 ? L"Charsift.wdx64" : L"Charsift.wdx";
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
-std::string Display(const fs::path& p) { return Utf8(p.native()); }
-std::optional<HostString> ToHost(const fs::path& p) { return p.native(); }
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-// The runtime's stat fails for a bare drive ("C:"); the system call does not.
-bool Exists(const fs::path& p, bool& isFolder) {
-  const DWORD attributes = GetFileAttributesW(p.c_str());
-  isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  return attributes != INVALID_FILE_ATTRIBUTES;
-}
-
-fs::path SelfDir() {
-  std::wstring buffer(32768, L'\0');
-  const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  buffer.resize(n);
-  return fs::path(buffer).parent_path();
-}
-
-struct Library {
-  HMODULE handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = LoadLibraryW(p.c_str());
-    return handle ? "" : "error " + std::to_string(GetLastError());
-  }
-  void* Find(const char* name) const {
-    return reinterpret_cast<void*>(GetProcAddress(handle, name));
-  }
-};
-#else
-const char* const kModuleName = "Charsift.so";
-
-std::string Display(const fs::path& p) { return p.string(); }
-bool StderrIsTerminal() { return isatty(2) != 0; }
-
-bool Exists(const fs::path& p, bool& isFolder) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(p, ec);
-  isFolder = fs::is_directory(status);
-  return fs::exists(status);
-}
-
-// The host passes UTF-16; a name that is no valid UTF-8 has no such form.
-std::optional<HostString> ToHost(const fs::path& p) {
-  try {
-    return p.u16string();
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-fs::path SelfDir() {
-  std::error_code ec;
-  return fs::read_symlink("/proc/self/exe", ec).parent_path();
-}
-
-struct Library {
-  void* handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const char* error = handle ? nullptr : dlerror();
-    return handle ? "" : error ? error : "unknown error";
-  }
-  void* Find(const char* name) const { return dlsym(handle, name); }
-};
-#endif
-
-// ---- The module as the host sees it ------------------------------------------------
-struct Module {
-  GetSupportedFieldFn getSupportedField = nullptr;
-  GetValueWFn getValueW = nullptr;
-  std::vector<std::string> fields; // names, in field-index order
+struct Where {
+  std::string field;
+  std::string value;
 };
 
-bool LoadModule(const fs::path& path, Module& module) {
-  Library library;
-  const std::string error = library.Open(path);
-  if (!error.empty()) {
-    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", Display(path).c_str(),
-                 error.c_str());
-    return false;
-  }
-  void* fieldProc = library.Find("ContentGetSupportedField");
-  void* valueProc = library.Find("ContentGetValue");
-  void* valueWProc = library.Find("ContentGetValueW");
-  if (!fieldProc || !valueProc || !valueWProc) {
-    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n", Display(path).c_str());
-    return false;
-  }
-  module.getSupportedField = reinterpret_cast<GetSupportedFieldFn>(fieldProc);
-  module.getValueW = reinterpret_cast<GetValueWFn>(valueWProc);
-  char name[256], units[256];
-  for (int i = 0; i < kMaxFields; ++i) {
-    if (module.getSupportedField(i, name, units, sizeof name) <= 0) break;
-    module.fields.emplace_back(name);
-  }
-  if (module.fields.empty()) {
-    std::fprintf(stderr, "charsift: %s offers no fields\n", Display(path).c_str());
-    return false;
-  }
-  return true; // the module stays loaded until the process ends
-}
-
-// The cell the host would show: the value, empty for "field empty", "?" for
-// any other answer.
-std::string QueryField(const Module& module, const std::optional<HostString>& path, int field) {
-  if (!path) return "?";
-  char value[kValueSize] = {};
-  const int result = module.getValueW(path->c_str(), field, 0, value, kValueSize, 0);
-  if (result == FT_MULTIPLE_CHOICE) return std::string(value, strnlen(value, kValueSize));
-  return result == FT_FIELD_EMPTY ? "" : "?";
-}
-
-// ---- Collecting rows --------------------------------------------------------------
-struct Row {
-  std::string path;
-  std::vector<std::string> cells;
+struct Options {
+  bool recursive = false, follow = false, null = false, explain = false;
+  bool summary = false, summaryOnly = false;
+  std::optional<bool> progress; // unset: on a terminal
+  unsigned jobs = 0;            // 0: the processors
+  Format format = Format::Table;
+  std::vector<std::string> fields;
+  std::vector<Where> where;
+  std::optional<fs::path> module, filesFrom;
+  std::vector<Arg> paths;
 };
 
-struct Walker {
-  const Module& module;
-  std::vector<int> fields;
-  bool progress = false;
-  std::vector<Row> rows;
-  int status = 0;
-
-  void Add(const fs::path& path, const std::string& shown) {
-    Row row{shown, {}};
-    const std::optional<HostString> host = ToHost(path);
-    for (int field : fields)
-      row.cells.push_back(QueryField(module, host, field));
-    rows.push_back(std::move(row));
-    if (progress && rows.size() > 1000 && rows.size() % 100 == 0)
-      std::fprintf(stderr, "\r%s files", std::to_string(rows.size()).c_str());
-  }
-
-  // A folder's entries, sorted by name, each folder's content right after it.
-  void AddTree(const fs::path& folder) {
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-      entries.push_back(it->path());
-    if (ec) {
-      std::fprintf(stderr, "charsift: %s: cannot read folder\n", Display(folder).c_str());
-      status = 1;
-    }
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& entry : entries) {
-      Add(entry, Display(entry));
-      if (fs::is_directory(fs::symlink_status(entry, ec))) AddTree(entry);
-    }
-  }
+struct UsageError {
+  std::string message;
 };
 
-// ---- Output -------------------------------------------------------------------------
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (b < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", b);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-void PrintTable(const std::vector<std::string>& header, const std::vector<Row>& rows) {
-  std::vector<std::size_t> widths;
-  for (const std::string& name : header)
-    widths.push_back(name.size());
-  for (const Row& row : rows)
-    for (std::size_t i = 0; i < row.cells.size(); ++i)
-      widths[i] = std::max(widths[i], row.cells[i].size());
-  auto line = [&](const std::vector<std::string>& cells, const std::string& path) {
-    for (std::size_t i = 0; i < cells.size(); ++i)
-      std::printf("%-*s  ", static_cast<int>(widths[i]), cells[i].c_str());
-    std::printf("%s\n", path.c_str());
-  };
-  line(header, "Path");
-  for (const Row& row : rows)
-    line(row.cells, row.path);
-}
-
-void PrintTsv(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    for (const std::string& cell : row.cells)
-      std::printf("%s\t", cell.c_str());
-    std::printf("%s\n", row.path.c_str());
-  }
-}
-
-void PrintJson(const std::vector<std::string>& header, const std::vector<Row>& rows) {
-  std::printf("[");
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::printf("%s\n  {\"path\": %s", r ? "," : "", JsonString(rows[r].path).c_str());
-    for (std::size_t i = 0; i < header.size(); ++i)
-      std::printf(", %s: %s", JsonString(header[i]).c_str(), JsonString(rows[r].cells[i]).c_str());
-    std::printf("}");
-  }
-  std::printf("%s]\n", rows.empty() ? "" : "\n");
-}
-
-int UsageError(const std::string& message) {
+int Usage(const std::string& message) {
   std::fprintf(stderr, "charsift: %s\n%s", message.c_str(), kUsage);
   return 2;
 }
 
-// ---- The command ----------------------------------------------------------------------
-int Run(const std::vector<Arg>& args) {
-  bool recursive = false, optionsDone = false, explain = false;
-  std::string format = "table", fieldName;
-  std::optional<fs::path> modulePath;
-  std::vector<Arg> paths;
+std::string Join(const std::vector<std::string>& words, const char* last) {
+  std::string out;
+  for (std::size_t i = 0; i < words.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == words.size() ? last : ", ") + words[i];
+  return out;
+}
+
+// Sets an option that takes a value; false when name takes none.
+bool SetValue(Options& o, const std::string& name, const std::string& value) {
+  if (name == "--format") {
+    if (value == "table")
+      o.format = Format::Table;
+    else if (value == "tsv")
+      o.format = Format::Tsv;
+    else if (value == "json")
+      o.format = Format::Json;
+    else if (value == "jsonl")
+      o.format = Format::Jsonl;
+    else
+      throw UsageError{"--format takes table, tsv, json or jsonl, not " + value};
+  } else if (name == "--field") {
+    o.fields.push_back(value);
+  } else if (name == "--where") {
+    const std::size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0)
+      throw UsageError{"--where takes FIELD=VALUE, not " + value};
+    o.where.push_back({value.substr(0, eq), value.substr(eq + 1)});
+  } else if (name == "--jobs") {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > static_cast<long>(kMaxJobs))
+      throw UsageError{"--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not " +
+                       value};
+    o.jobs = static_cast<unsigned>(n);
+  } else if (name == "--module") {
+    o.module = FromListBytes(value);
+  } else if (name == "--files-from") {
+    o.filesFrom = FromListBytes(value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Sets an option that takes no value; false when name is none such.
+bool SetFlag(Options& o, const std::string& name) {
+  if (name == "--recursive")
+    o.recursive = true;
+  else if (name == "--follow")
+    o.follow = true;
+  else if (name == "--null")
+    o.null = true;
+  else if (name == "--explain")
+    o.explain = true;
+  else if (name == "--summary")
+    o.summary = true;
+  else if (name == "--summary-only")
+    o.summaryOnly = true;
+  else if (name == "--progress")
+    o.progress = true;
+  else if (name == "--no-progress")
+    o.progress = false;
+  else
+    return false;
+  return true;
+}
+
+enum class Asked { Run, Help, Version };
+
+// Reads the command line into o; throws UsageError.
+Asked Parse(const std::vector<Arg>& args, Options& o) {
+  static const std::pair<char, const char*> kShort[] = {
+      {'r', "--recursive"}, {'L', "--follow"}, {'0', "--null"}, {'j', "--jobs"}};
+  bool optionsDone = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i].text;
     if (optionsDone || a == "-" || a.empty() || a[0] != '-') {
-      paths.push_back(args[i]);
+      o.paths.push_back(args[i]);
       continue;
     }
     if (a == "--") {
       optionsDone = true;
-    } else if (a == "-h" || a == "--help") {
-      std::printf("%s\n%s", kUsage, kHelp);
-      return 0;
-    } else if (a == "--version") {
-      std::printf("charsift %s\n", CHARSIFT_VERSION);
-      return 0;
-    } else if (a == "-r" || a == "--recursive") {
-      recursive = true;
-    } else if (a == "--explain") {
-      explain = true;
-    } else if (a == "--format" || a == "--field" || a == "--module") {
-      if (i + 1 == args.size()) return UsageError(a + " needs an argument");
-      const Arg& value = args[++i];
-      if (a == "--format") format = value.text;
-      if (a == "--field") fieldName = value.text;
-      if (a == "--module") modulePath = value.path;
-    } else {
-      return UsageError("unknown option " + a);
+      continue;
+    }
+    if (a == "-h" || a == "--help") return Asked::Help;
+    if (a == "--version") return Asked::Version;
+    if (a[1] == '-') { // --name or --name=value
+      const std::size_t eq = a.find('=');
+      const std::string name = a.substr(0, eq);
+      if (eq == std::string::npos && SetFlag(o, name)) continue;
+      if (eq != std::string::npos && SetFlag(o, name)) throw UsageError{name + " takes no value"};
+      std::string value;
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+      } else if (i + 1 < args.size()) {
+        value = args[i + 1].text;
+      } else if (name == "--format" || name == "--field" || name == "--where" || name == "--jobs" ||
+                 name == "--module" || name == "--files-from") {
+        throw UsageError{name + " needs an argument"};
+      }
+      if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
+      if (eq == std::string::npos) ++i;
+      continue;
+    }
+    for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4
+      const auto it = std::find_if(std::begin(kShort), std::end(kShort),
+                                   [&](const auto& s) { return s.first == a[k]; });
+      if (it == std::end(kShort)) throw UsageError{"unknown option -" + a.substr(k, 1)};
+      if (a[k] != 'j') {
+        SetFlag(o, it->second);
+        continue;
+      }
+      if (k + 1 < a.size()) {
+        SetValue(o, "--jobs", a.substr(k + 1));
+      } else {
+        if (++i == args.size()) throw UsageError{"-j needs an argument"};
+        SetValue(o, "--jobs", args[i].text);
+      }
+      break;
     }
   }
-  if (format != "table" && format != "tsv" && format != "json")
-    return UsageError("--format takes table, tsv or json, not " + format);
-  if (!fieldName.empty() && fieldName != "Type" && fieldName != "Encoding")
-    return UsageError("--field takes Type or Encoding, not " + fieldName);
-  if (paths.empty()) return UsageError("no path given");
+  if (o.paths.empty() && !o.filesFrom) throw UsageError{"no path given"};
+  if (o.null && !o.filesFrom) throw UsageError{"-0 goes with --files-from"};
+  return Asked::Run;
+}
 
-  const fs::path moduleFile = modulePath ? *modulePath : SelfDir() / kModuleName;
-  if (explain) {
+// The fields asked and printed, and the --where tests, against the module's fields.
+struct Plan {
+  std::vector<int> queried;    // module field indices, in the module's order
+  std::vector<Column> columns; // the printed ones
+  std::vector<std::pair<std::size_t, std::vector<std::string>>> tests; // cell, allowed values
+};
+
+Plan MakePlan(const Options& o, const Module& module) {
+  const std::vector<Field>& fields = module.Fields();
+  std::vector<std::string> names;
+  for (const Field& f : fields)
+    names.push_back(f.name);
+  const auto indexOf = [&](const std::string& name, const char* option) {
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end())
+      throw UsageError{std::string(option) + " takes " + Join(names, " or ") + ", not " + name};
+    return static_cast<int>(it - names.begin());
+  };
+  std::vector<bool> printed(fields.size(), o.fields.empty()), asked(fields.size(), false);
+  for (const std::string& name : o.fields)
+    printed[indexOf(name, "--field")] = true;
+  for (const Where& w : o.where) {
+    const int f = indexOf(w.field, "--where");
+    const std::vector<std::string>& choices = fields[f].choices;
+    // "" is the answer of "field empty" (a folder's Encoding), "?" of any failure.
+    if (!w.value.empty() && w.value != "?" &&
+        std::find(choices.begin(), choices.end(), w.value) == choices.end())
+      throw UsageError{"--where: " + w.field + " has no value '" + w.value + "' (it has " +
+                       Join(choices, " and ") + ")"};
+    asked[f] = true;
+  }
+  Plan plan;
+  for (std::size_t f = 0; f < fields.size(); ++f) {
+    if (!printed[f] && !asked[f]) continue;
+    const std::size_t cell = plan.queried.size();
+    plan.queried.push_back(static_cast<int>(f));
+    if (printed[f]) plan.columns.push_back({fields[f].name, fields[f].choices, cell});
+    if (!asked[f]) continue;
+    std::vector<std::string> values;
+    for (const Where& w : o.where)
+      if (w.field == fields[f].name) values.push_back(w.value);
+    plan.tests.push_back({cell, values});
+  }
+  return plan;
+}
+
+bool Matches(const Plan& plan, const Item& item) {
+  for (const auto& [cell, values] : plan.tests)
+    if (std::find(values.begin(), values.end(), item.cells[cell]) == values.end()) return false;
+  return true;
+}
+
+std::FILE* OpenList(const fs::path& path) {
+  if (path == "-") {
+    BinaryStdin();
+    return stdin;
+  }
+#ifdef _WIN32
+  return _wfopen(path.c_str(), L"rb");
+#else
+  return std::fopen(path.c_str(), "rb");
+#endif
+}
+
+int Run(const std::vector<Arg>& args) {
+  Options o;
+  try {
+    switch (Parse(args, o)) {
+    case Asked::Help:
+      std::printf("%s\n%s", kUsage, kHelp);
+      return 0;
+    case Asked::Version:
+      std::printf("charsift %s\n", CHARSIFT_VERSION);
+      return 0;
+    case Asked::Run:
+      break;
+    }
+  } catch (const UsageError& e) {
+    return Usage(e.message);
+  }
+
+  const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
+  if (o.explain) {
     std::vector<fs::path> explained;
-    for (const Arg& arg : paths)
+    for (const Arg& arg : o.paths)
       explained.push_back(arg.path);
     return Explain(moduleFile, explained, stdout);
   }
   Module module;
-  if (!LoadModule(moduleFile, module)) return 3;
-
-  Walker walker{module, {}, StderrIsTerminal(), {}, 0};
-  std::vector<std::string> header;
-  for (int i = 0; i < static_cast<int>(module.fields.size()); ++i) {
-    if (!fieldName.empty() && module.fields[i] != fieldName) continue;
-    walker.fields.push_back(i);
-    header.push_back(module.fields[i]);
-  }
-  if (header.empty()) {
-    std::fprintf(stderr, "charsift: the module offers no field %s\n", fieldName.c_str());
-    return 3;
+  if (!module.Load(moduleFile)) return 3;
+  Plan plan;
+  try {
+    plan = MakePlan(o, module);
+  } catch (const UsageError& e) {
+    return Usage(e.message);
   }
 
-  for (const Arg& arg : paths) {
-    bool isFolder = false;
-    if (!Exists(arg.path, isFolder)) {
-      std::fprintf(stderr, "charsift: %s: no such file or folder\n", arg.text.c_str());
-      walker.status = 1;
-      continue;
+  std::FILE* listFile = nullptr;
+  if (o.filesFrom && !(listFile = OpenList(*o.filesFrom))) {
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    return 1;
+  }
+  std::optional<PathList> list;
+  if (listFile) list.emplace(listFile, o.null ? '\0' : '\n');
+  std::vector<fs::path> paths;
+  for (const Arg& arg : o.paths)
+    paths.push_back(arg.path);
+
+  const bool summaryOnly = o.summaryOnly;
+  Output output(o.format, plan.columns, !summaryOnly, o.summary || summaryOnly, stdout);
+  Progress progress(o.progress.value_or(IsTerminal(stderr)), IsTerminal(stdout));
+  Walker walker({o.recursive, o.follow});
+  int status = 0;
+
+  PoolHooks hooks;
+  hooks.produce = [&](const Walker::Push& push) {
+    walker.Run(paths, list ? &*list : nullptr, push);
+  };
+  hooks.work = [&](Item& item) {
+    if (item.checkRead) item.problem = ReadProblem(item.path);
+    const HostString name = ToHost(item.path);
+    for (const int field : plan.queried)
+      item.cells.push_back(module.Query(field, name));
+  };
+  hooks.done = [&](Item& item) {
+    if (!item.problem.empty()) {
+      progress.Hide();
+      std::fprintf(stderr, "charsift: %s: %s\n", Shown(item.path).c_str(), item.problem.c_str());
+      status = 1;
     }
-    walker.Add(arg.path, arg.text);
-    if (recursive && isFolder) walker.AddTree(arg.path);
-  }
-  if (walker.progress && walker.rows.size() > 1000) std::fprintf(stderr, "\r%20s\r", "");
+    if (Matches(plan, item)) {
+      progress.BeforeRow();
+      output.Row(item);
+    }
+    progress.Done(item);
+    return std::ferror(stdout) == 0;
+  };
+  hooks.idle = [&] {
+    // Whatever is decided goes out before the wait for the next row.
+    std::fflush(stdout);
+    progress.Tick();
+  };
 
-  if (format == "table") PrintTable(header, walker.rows);
-  if (format == "tsv") PrintTsv(walker.rows);
-  if (format == "json") PrintJson(header, walker.rows);
-  return std::fflush(stdout) == 0 ? walker.status : 1;
+  output.Begin();
+  const bool completed = RunOrdered(o.jobs ? o.jobs : UsableProcessors(), kWindow, hooks);
+  if (completed) output.End();
+  progress.Finish();
+  if (list && list->Failed()) {
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    status = 1;
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "charsift: cannot write the output\n");
+    status = 1;
+  }
+  if (!completed) {
+    // The walk may still wait on its input: end here, not in its thread's join.
+    std::fflush(stderr);
+    std::_Exit(status);
+  }
+  return status;
 }
 
 } // namespace

@@ -1,0 +1,110 @@
+// The module's exports as the host sees them.
+#include "Module.h"
+
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace host {
+
+namespace {
+
+constexpr int kValueSize = 64;
+constexpr int kMaxFields = 64; // a module that never answers 0 stops here
+constexpr int kNameSize = 256; // both buffers of ContentGetSupportedField
+
+#ifdef _WIN32
+struct Library {
+  HMODULE handle = nullptr;
+  std::string Open(const fs::path& p) {
+    handle = LoadLibraryW(p.c_str());
+    return handle ? "" : "error " + std::to_string(GetLastError());
+  }
+  void* Find(const char* name) const {
+    return reinterpret_cast<void*>(GetProcAddress(handle, name));
+  }
+};
+#else
+struct Library {
+  void* handle = nullptr;
+  std::string Open(const fs::path& p) {
+    handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const char* error = handle ? nullptr : dlerror();
+    return handle ? "" : error ? error : "unknown error";
+  }
+  void* Find(const char* name) const { return dlsym(handle, name); }
+};
+#endif
+
+std::vector<std::string> SplitChoices(const std::string& units) {
+  std::vector<std::string> choices;
+  std::size_t start = 0;
+  while (start <= units.size() && !units.empty()) {
+    const std::size_t bar = units.find('|', start);
+    choices.push_back(units.substr(start, bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return choices;
+}
+
+} // namespace
+
+fs::path Module::BesideSelf() {
+  const fs::path dir = SelfDir();
+#ifdef _WIN32
+  return dir / (sizeof(void*) == 8 ? L"Charsift.wdx64" : L"Charsift.wdx");
+#else
+  std::error_code ec;
+  if (!fs::exists(dir / "Charsift.wdx", ec) && fs::exists(dir / "Charsift.so", ec))
+    return dir / "Charsift.so";
+  return dir / "Charsift.wdx";
+#endif
+}
+
+bool Module::Load(const fs::path& path) {
+  Library library;
+  const std::string error = library.Open(path);
+  if (!error.empty()) {
+    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", Shown(path).c_str(),
+                 error.c_str());
+    return false;
+  }
+  void* fieldProc = library.Find("ContentGetSupportedField");
+  void* valueProc = library.Find("ContentGetValue");
+  void* valueWProc = library.Find("ContentGetValueW");
+  if (!fieldProc || !valueProc || !valueWProc) {
+    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n", Shown(path).c_str());
+    return false;
+  }
+  getSupportedField_ = reinterpret_cast<GetSupportedFieldFn>(fieldProc);
+  getValueW_ = reinterpret_cast<GetValueWFn>(valueWProc);
+  char name[kNameSize], units[kNameSize];
+  for (int i = 0; i < kMaxFields; ++i) {
+    std::memset(name, 0, sizeof name);
+    std::memset(units, 0, sizeof units);
+    if (getSupportedField_(i, name, units, kNameSize) <= 0) break;
+    fields_.push_back({std::string(name, strnlen(name, kNameSize)),
+                       SplitChoices(std::string(units, strnlen(units, kNameSize)))});
+  }
+  if (fields_.empty()) {
+    std::fprintf(stderr, "charsift: %s offers no fields\n", Shown(path).c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string Module::Query(int index, const HostString& name) const {
+  char value[kValueSize] = {};
+  const int result = getValueW_(name.c_str(), index, 0, value, kValueSize, 0);
+  if (result == FT_MULTIPLE_CHOICE) return std::string(value, strnlen(value, kValueSize));
+  return result == FT_FIELD_EMPTY ? "" : "?";
+}
+
+} // namespace host

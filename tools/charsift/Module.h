@@ -1,0 +1,42 @@
+// Loading the module the way the file manager does: finding it beside
+// charsift, its fields and their choices, and asking it for a value.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+
+namespace host {
+
+struct Field {
+  std::string name;
+  std::vector<std::string> choices; // the values the module may answer, before any query
+};
+
+class Module {
+public:
+  // The module file beside charsift: on Linux Charsift.wdx (the name Linux
+  // hosts load) or else Charsift.so; on Windows Charsift.wdx or Charsift.wdx64.
+  static fs::path BesideSelf();
+
+  // Loads it and reads its fields; false with a message on stderr. The
+  // module stays loaded until the process ends.
+  bool Load(const fs::path& path);
+
+  const std::vector<Field>& Fields() const { return fields_; }
+
+  // The cell the host shows for field number index of the file: the value,
+  // "" for "field empty", "?" for any other answer. Safe from any thread.
+  std::string Query(int index, const HostString& name) const;
+
+private:
+  using GetSupportedFieldFn = int(CONTPLUG_CALL*)(int, char*, char*, int);
+  using GetValueWFn = int(CONTPLUG_CALL*)(const ContPlugChar*, int, int, void*, int, int);
+  GetSupportedFieldFn getSupportedField_ = nullptr;
+  GetValueWFn getValueW_ = nullptr;
+  std::vector<Field> fields_;
+};
+
+} // namespace host

@@ -1,0 +1,317 @@
+// The host's Linux and Windows halves: names, listings, reasons, terminal.
+#include "Platform.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "FileNames.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+namespace host {
+
+#ifdef _WIN32
+namespace {
+
+std::string Reason(DWORD error) {
+  switch (error) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_INVALID_NAME:
+  case ERROR_BAD_NETPATH:
+  case ERROR_INVALID_DRIVE:
+    return "no such file or folder";
+  case ERROR_ACCESS_DENIED:
+    return "permission denied";
+  case ERROR_SHARING_VIOLATION:
+    return "in use by another process";
+  case ERROR_CANT_RESOLVE_FILENAME:
+    return "symbolic link loop";
+  default:
+    return "error " + std::to_string(error);
+  }
+}
+
+bool IsLinkTag(DWORD tag) {
+  return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+// The link's target, opened to read its attributes.
+HANDLE OpenFollowing(const fs::path& path) {
+  return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+} // namespace
+
+std::string Utf8(const std::wstring& wide) {
+  return charsift::names::BytesFromUtf16(std::u16string(wide.begin(), wide.end()));
+}
+
+HostString ToHost(const fs::path& path) { return path.native(); }
+std::u16string Utf16Of(const fs::path& path) {
+  return std::u16string(path.native().begin(), path.native().end());
+}
+std::string Shown(const fs::path& path) { return Utf8(path.native()); }
+fs::path FromListBytes(const std::string& bytes) {
+  const std::u16string units = charsift::names::Utf16FromBytes(bytes);
+  return fs::path(std::wstring(units.begin(), units.end()));
+}
+
+fs::path Child(const fs::path& folder, const NativeString& name) {
+  const NativeString& base = folder.native();
+  const bool separated =
+      !base.empty() && (base.back() == L'\\' || base.back() == L'/' || base.back() == L':');
+  return fs::path(base + (separated ? L"" : L"\\") + name);
+}
+
+bool ListFolder(const fs::path& folder, std::vector<Entry>& entries, std::string& why) {
+  WIN32_FIND_DATAW data;
+  const fs::path pattern = Child(folder, L"*");
+  HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true; // a root with no entry
+    why = Reason(error);
+    return false;
+  }
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    Kind kind = Kind::File;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(data.dwReserved0))
+      kind = Kind::Link;
+    else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      kind = Kind::Folder;
+    entries.push_back({name, kind});
+  } while (FindNextFileW(search, &data));
+  const DWORD error = GetLastError();
+  FindClose(search);
+  if (error != ERROR_NO_MORE_FILES) {
+    why = Reason(error);
+    return false;
+  }
+  return true;
+}
+
+Look LookAt(const fs::path& path) {
+  Look look;
+  // The runtime's stat fails for a bare drive ("C:"); the system call does not.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    look.why = Reason(GetLastError());
+    return look;
+  }
+  look.exists = true;
+  look.target = attributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::File;
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return look;
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return look;
+  FindClose(search);
+  if (!IsLinkTag(data.dwReserved0)) return look;
+  look.link = true;
+  HANDLE target = OpenFollowing(path);
+  if (target == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    look.target = Kind::Unknown;
+    look.why = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? "broken symbolic link"
+                   : Reason(error);
+    return look;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(target, &info))
+    look.target = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::File;
+  CloseHandle(target);
+  return look;
+}
+
+std::string ReadProblem(const fs::path& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Reason(GetLastError());
+  CloseHandle(file);
+  return "";
+}
+
+std::string FolderIdentity(const fs::path& folder) {
+  HANDLE handle = OpenFollowing(folder);
+  if (handle == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(handle, &info);
+  CloseHandle(handle);
+  if (!ok) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+         ":" + std::to_string(info.nFileIndexLow);
+}
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 80;
+  return std::max(20, info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+unsigned UsableProcessors() {
+  DWORD_PTR process = 0, system = 0;
+  unsigned count = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+    for (; process; process &= process - 1)
+      ++count;
+  return count ? count : std::max(1u, std::thread::hardware_concurrency());
+}
+
+fs::path SelfDir() {
+  std::wstring buffer(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  buffer.resize(n);
+  return fs::path(buffer).parent_path();
+}
+
+void BinaryStdin() { _setmode(_fileno(stdin), _O_BINARY); }
+
+#else
+namespace {
+
+std::string Reason(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENOTDIR:
+    return "no such file or folder";
+  case EACCES:
+  case EPERM:
+    return "permission denied";
+  case ELOOP:
+    return "symbolic link loop";
+  default:
+    return std::strerror(error);
+  }
+}
+
+Kind KindOf(mode_t mode) {
+  return S_ISREG(mode) ? Kind::File : S_ISDIR(mode) ? Kind::Folder : Kind::Other;
+}
+
+} // namespace
+
+HostString ToHost(const fs::path& path) { return charsift::names::Utf16FromBytes(path.native()); }
+std::u16string Utf16Of(const fs::path& path) { return ToHost(path); }
+std::string Shown(const fs::path& path) { return path.native(); }
+fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
+
+fs::path Child(const fs::path& folder, const NativeString& name) {
+  const NativeString& base = folder.native();
+  return fs::path(base + (!base.empty() && base.back() == '/' ? "" : "/") + name);
+}
+
+bool ListFolder(const fs::path& folder, std::vector<Entry>& entries, std::string& why) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    why = Reason(errno);
+    return false;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    Kind kind;
+    switch (entry->d_type) {
+    case DT_REG:
+      kind = Kind::File;
+      break;
+    case DT_DIR:
+      kind = Kind::Folder;
+      break;
+    case DT_LNK:
+      kind = Kind::Link;
+      break;
+    case DT_UNKNOWN:
+      kind = Kind::Unknown;
+      break;
+    default:
+      kind = Kind::Other;
+    }
+    entries.push_back({name, kind});
+  }
+  const int error = errno;
+  closedir(dir);
+  if (error != 0) {
+    why = Reason(error);
+    return false;
+  }
+  return true;
+}
+
+Look LookAt(const fs::path& path) {
+  Look look;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    look.why = Reason(errno);
+    return look;
+  }
+  look.exists = true;
+  look.target = KindOf(st.st_mode);
+  if (!S_ISLNK(st.st_mode)) return look;
+  look.link = true;
+  if (stat(path.c_str(), &st) != 0) {
+    look.target = Kind::Unknown;
+    look.why = errno == ENOENT ? "broken symbolic link" : Reason(errno);
+    return look;
+  }
+  look.target = KindOf(st.st_mode);
+  return look;
+}
+
+std::string ReadProblem(const fs::path& path) {
+  return access(path.c_str(), R_OK) == 0 ? "" : Reason(errno);
+}
+
+std::string FolderIdentity(const fs::path& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(2, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return std::max(20, static_cast<int>(size.ws_col));
+}
+
+unsigned UsableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+fs::path SelfDir() {
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path();
+}
+
+void BinaryStdin() {}
+#endif
+
+} // namespace host

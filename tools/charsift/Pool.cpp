@@ -1,0 +1,109 @@
+// The pool's slots, its three kinds of thread and how they wait for each other.
+#include "Pool.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+constexpr auto kTick = std::chrono::milliseconds(200);
+
+struct Slot {
+  Item item;
+  bool ready = false;
+};
+
+struct Shared {
+  std::mutex mutex;
+  std::condition_variable space, work, ready;
+  std::deque<Slot> slots;  // in produced order; front is the next to hand back
+  std::size_t claimed = 0; // slots (counted from the front) a worker has taken
+  bool produced = false;   // the producer has ended
+  bool stopped = false;
+};
+
+} // namespace
+
+bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
+  // Left behind with a producer that is still blocked when the run stops.
+  Shared& s = *new Shared;
+  std::thread producer([&s, &hooks, window] {
+    const Walker::Push push = [&](Item&& item) {
+      std::unique_lock<std::mutex> lock(s.mutex);
+      s.space.wait(lock, [&] { return s.stopped || s.slots.size() < window; });
+      if (s.stopped) return false;
+      s.slots.push_back({std::move(item), false});
+      s.work.notify_one();
+      return true;
+    };
+    hooks.produce(push);
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.produced = true;
+    s.work.notify_all();
+    s.ready.notify_all();
+  });
+
+  std::vector<std::thread> workers;
+  for (unsigned w = 0; w < jobs; ++w)
+    workers.emplace_back([&] {
+      std::unique_lock<std::mutex> lock(s.mutex);
+      for (;;) {
+        s.work.wait(lock, [&] { return s.stopped || s.claimed < s.slots.size() || s.produced; });
+        if (s.stopped || s.claimed == s.slots.size()) return; // stopped, or all produced and taken
+        // A deque keeps references to its elements while others come and go at its ends.
+        Slot& slot = s.slots[s.claimed++];
+        lock.unlock();
+        hooks.work(slot.item);
+        lock.lock();
+        slot.ready = true;
+        if (&slot == &s.slots.front()) s.ready.notify_one();
+      }
+    });
+
+  bool completed = true;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  for (;;) {
+    if (!s.slots.empty() && s.slots.front().ready) {
+      Item item = std::move(s.slots.front().item);
+      s.slots.pop_front();
+      --s.claimed;
+      s.space.notify_one();
+      lock.unlock();
+      const bool more = hooks.done(item);
+      lock.lock();
+      if (!more) {
+        completed = false;
+        break;
+      }
+      continue;
+    }
+    if (s.produced && s.slots.empty()) break;
+    lock.unlock();
+    hooks.idle();
+    lock.lock();
+    s.ready.wait_for(lock, kTick, [&] {
+      return (!s.slots.empty() && s.slots.front().ready) || (s.produced && s.slots.empty());
+    });
+  }
+  s.stopped = true;
+  s.space.notify_all();
+  s.work.notify_all();
+  lock.unlock();
+  for (std::thread& worker : workers)
+    worker.join();
+  if (completed) {
+    producer.join();
+    delete &s;
+  } else {
+    producer.detach();
+  }
+  return completed;
+}
+
+} // namespace host

@@ -1,0 +1,29 @@
+// The ordered worker pool: the walk on one thread, N workers asking the
+// module, and the items handed back in the walk's order, a bounded number
+// in flight so that memory stays flat.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "Walk.h"
+
+namespace host {
+
+struct PoolHooks {
+  // Runs on a thread of its own and hands over the items in order.
+  std::function<void(const Walker::Push&)> produce;
+  // Runs on a worker, on up to jobs items at once.
+  std::function<void(Item&)> work;
+  // Runs on the calling thread, once per item in the produced order; false stops.
+  std::function<bool(Item&)> done;
+  // Runs on the calling thread before it waits for the next item, and every
+  // tick while it waits.
+  std::function<void()> idle;
+};
+
+// False when done stopped the run (the producer may then still be blocked
+// in a read: the caller should end the process).
+bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks);
+
+} // namespace host
