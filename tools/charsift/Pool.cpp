@@ -12,7 +12,9 @@ namespace host {
 
 namespace {
 
-constexpr auto kTick = std::chrono::milliseconds(200);
+constexpr auto kTick = std::chrono::milliseconds(200); // the progress line's pace
+constexpr auto kGlance = std::chrono::milliseconds(1); // the longest a decided row waits
+constexpr std::size_t kBatch = 64;
 
 struct Slot {
   Item item;
@@ -26,6 +28,7 @@ struct Shared {
   std::size_t claimed = 0; // slots (counted from the front) a worker has taken
   bool produced = false;   // the producer has ended
   bool stopped = false;
+  bool sleeping = false; // the output waits to be woken
 };
 
 } // namespace
@@ -36,7 +39,9 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
   std::thread producer([&s, &hooks, window] {
     const Walker::Push push = [&](Item&& item) {
       std::unique_lock<std::mutex> lock(s.mutex);
-      s.space.wait(lock, [&] { return s.stopped || s.slots.size() < window; });
+      // A full window waits until half of it is out: one wake-up per half window.
+      if (s.slots.size() >= window)
+        s.space.wait(lock, [&] { return s.stopped || s.slots.size() <= window / 2; });
       if (s.stopped) return false;
       s.slots.push_back({std::move(item), false});
       s.work.notify_one();
@@ -62,34 +67,42 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
         hooks.work(slot.item);
         lock.lock();
         slot.ready = true;
-        if (&slot == &s.slots.front()) s.ready.notify_one();
+        if (s.sleeping && &slot == &s.slots.front()) s.ready.notify_one();
       }
     });
 
+  // The output takes what is ready in batches: after a glance of a
+  // millisecond it flushes and sleeps until a worker wakes it, so neither a
+  // fast run pays a wake-up and a write per row, nor a slow one holds a row back.
   bool completed = true;
+  std::vector<Item> batch;
+  const auto frontReady = [&] {
+    return (!s.slots.empty() && s.slots.front().ready) || (s.produced && s.slots.empty());
+  };
   std::unique_lock<std::mutex> lock(s.mutex);
-  for (;;) {
-    if (!s.slots.empty() && s.slots.front().ready) {
-      Item item = std::move(s.slots.front().item);
+  while (completed) {
+    while (!s.slots.empty() && s.slots.front().ready && batch.size() < kBatch) {
+      batch.push_back(std::move(s.slots.front().item));
       s.slots.pop_front();
       --s.claimed;
-      s.space.notify_one();
+    }
+    if (!batch.empty()) {
+      if (s.slots.size() <= window / 2) s.space.notify_one();
       lock.unlock();
-      const bool more = hooks.done(item);
+      for (Item& item : batch)
+        if (!(completed = hooks.done(item))) break;
+      batch.clear();
       lock.lock();
-      if (!more) {
-        completed = false;
-        break;
-      }
       continue;
     }
     if (s.produced && s.slots.empty()) break;
+    if (s.ready.wait_for(lock, kGlance, frontReady)) continue;
     lock.unlock();
     hooks.idle();
     lock.lock();
-    s.ready.wait_for(lock, kTick, [&] {
-      return (!s.slots.empty() && s.slots.front().ready) || (s.produced && s.slots.empty());
-    });
+    s.sleeping = true;
+    s.ready.wait_for(lock, kTick, frontReady);
+    s.sleeping = false;
   }
   s.stopped = true;
   s.space.notify_all();
