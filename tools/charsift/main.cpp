@@ -34,9 +34,13 @@ const char* const kUsage = "usage: charsift [OPTION]... PATH...\n"
                            "       charsift --version | --help\n";
 
 #ifdef _WIN32
-#define CHARSIFT_MODULE_DEFAULT "Charsift.wdx (64-bit: Charsift.wdx64) beside charsift.exe"
+#define CHARSIFT_MODULE_DEFAULT                                                                    \
+  "Charsift.wdx, 64-bit\n"                                                                         \
+  "                          Charsift.wdx64, beside charsift.exe)\n"
 #else
-#define CHARSIFT_MODULE_DEFAULT "Charsift.wdx, else Charsift.so, beside charsift"
+#define CHARSIFT_MODULE_DEFAULT                                                                    \
+  "Charsift.wdx, else\n"                                                                           \
+  "                          Charsift.so, beside charsift)\n"
 #endif
 
 // Kept in step with docs/charsift.1.
@@ -50,7 +54,8 @@ const char* const kHelp =
     "                          followed); without it a link is listed, not followed\n"
     "  -j, --jobs N            ask about N files at once (default: the processors\n"
     "                          this process may use)\n"
-    "      --files-from FILE   also the paths in FILE, one a line; - is standard input\n"
+    "      --files-from FILE   also the paths listed in FILE, one a line; a FILE\n"
+    "                          of - is standard input\n"
     "  -0, --null              the paths in FILE end with NUL (find -print0)\n"
     "      --format FORMAT     table: aligned, with a header (the default)\n"
     "                          tsv: no header; in names and values \\t \\n \\r \\\\\n"
@@ -64,7 +69,7 @@ const char* const kHelp =
     "      --summary-only      the summary alone\n"
     "      --progress          the progress line on standard error, even on a pipe\n"
     "      --no-progress       no progress line (by default shown on a terminal)\n"
-    "      --module PATH       the module to load (default: " CHARSIFT_MODULE_DEFAULT ")\n"
+    "      --module PATH       the module to load (default: " CHARSIFT_MODULE_DEFAULT
     "      --explain           the steps of the Encoding chain for each PATH\n"
     "  -h, --help              this help\n"
     "      --version           the version\n"
