@@ -75,18 +75,10 @@ void LoadSettingsForModule(const std::string& modulePath) {
   if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
     CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
 
-  ReadIniInteger(settingsPath, "text_buffer_size_kb", text_buffer_size_kb);
-  ReadIniInteger(settingsPath, "utf8_buffer_size_kb", utf8_buffer_size_kb);
-  ReadIniList(settingsPath, "binary_ignore", binary_ignore);
-  ReadIniInteger(settingsPath, "oem_enabled", oem_enabled);
-  ReadIniInteger(settingsPath, "oem_buffer_size_kb", oem_buffer_size_kb);
-  ReadIniInteger(settingsPath, "oem_percent", oem_percent);
-  ReadIniList(settingsPath, "oem_ignore", oem_ignore);
-  ReadIniInteger(settingsPath, "rus_enabled", rus_enabled);
-  ReadIniInteger(settingsPath, "rus_buffer_size_kb", rus_buffer_size_kb);
-  ReadIniInteger(settingsPath, "rus_min_size", rus_min_size);
-  ReadIniInteger(settingsPath, "rus_percent", rus_percent);
-  ReadIniInteger(settingsPath, "rus_word_len", rus_word_len);
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) ReadIniInteger(settingsPath, row.key, *row.integer);
+    if (row.list) ReadIniList(settingsPath, row.key, *row.list);
+  }
 }
 
 void LoadSettings() {
@@ -158,11 +150,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #else
 namespace {
 
-// dlopen runs this after the settings' own initialisers (they come earlier
-// in the link order); dlclose runs the release.
+// Any address inside the module names it to dladdr. A variable of internal
+// linkage, unlike an exported function, cannot be interposed by a host that
+// exports a function of the same name.
+const char moduleAnchor = 0;
+
+// dlopen runs this once the settings hold their defaults; dlclose runs the
+// release.
 struct ModuleEntry {
   ModuleEntry() {
-    ModuleInstance = reinterpret_cast<HMODULE>(&ContentGetValueW);
+    ModuleInstance = const_cast<char*>(&moduleAnchor);
     try {
       LoadSettings();
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "VorFProc.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -9,32 +10,54 @@
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-int text_buffer_size_kb = 1;
-int utf8_buffer_size_kb = 64;
-std::string binary_ignore;
-int oem_enabled = 1;
-int oem_buffer_size_kb = 1;
-int oem_percent = 18;
-std::string oem_ignore = "AB BB";
-int rus_enabled = 1;
-int rus_buffer_size_kb = 2;
-int rus_min_size = 8;
-int rus_percent = 30;
-int rus_word_len = 0;
+// The one place the keys and built-in defaults are written.
+constexpr SettingRow SettingsTable[12] = {
+    {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
+    {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
+    {"binary_ignore", nullptr, &binary_ignore, 0, ""},
+    {"oem_enabled", &oem_enabled, nullptr, 1, nullptr},
+    {"oem_buffer_size_kb", &oem_buffer_size_kb, nullptr, 1, nullptr},
+    {"oem_percent", &oem_percent, nullptr, 18, nullptr},
+    {"oem_ignore", nullptr, &oem_ignore, 0, "AB BB"},
+    {"rus_enabled", &rus_enabled, nullptr, 1, nullptr},
+    {"rus_buffer_size_kb", &rus_buffer_size_kb, nullptr, 2, nullptr},
+    {"rus_min_size", &rus_min_size, nullptr, 8, nullptr},
+    {"rus_percent", &rus_percent, nullptr, 30, nullptr},
+    {"rus_word_len", &rus_word_len, nullptr, 0, nullptr},
+};
+
+namespace {
+
+consteval const SettingRow& RowOf(const void* variable) {
+  for (const SettingRow& row : SettingsTable)
+    if (row.integer == variable || row.list == variable) return row;
+  throw "not a setting"; // no constant: a variable missing from the table fails the build
+}
+
+} // namespace
+
+// The integers are constant-initialised: they hold their defaults before
+// any code of the module runs. The lists are constructed ahead of every
+// ordinary initialiser (the module entry's among them), whatever the order
+// of the sources in the link.
+constinit int text_buffer_size_kb = RowOf(&text_buffer_size_kb).integerDefault;
+constinit int utf8_buffer_size_kb = RowOf(&utf8_buffer_size_kb).integerDefault;
+CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf(&binary_ignore).listDefault;
+constinit int oem_enabled = RowOf(&oem_enabled).integerDefault;
+constinit int oem_buffer_size_kb = RowOf(&oem_buffer_size_kb).integerDefault;
+constinit int oem_percent = RowOf(&oem_percent).integerDefault;
+CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf(&oem_ignore).listDefault;
+constinit int rus_enabled = RowOf(&rus_enabled).integerDefault;
+constinit int rus_buffer_size_kb = RowOf(&rus_buffer_size_kb).integerDefault;
+constinit int rus_min_size = RowOf(&rus_min_size).integerDefault;
+constinit int rus_percent = RowOf(&rus_percent).integerDefault;
+constinit int rus_word_len = RowOf(&rus_word_len).integerDefault;
 
 void ResetSettings() {
-  text_buffer_size_kb = 1;
-  utf8_buffer_size_kb = 64;
-  binary_ignore.clear();
-  oem_enabled = 1;
-  oem_buffer_size_kb = 1;
-  oem_percent = 18;
-  oem_ignore = "AB BB";
-  rus_enabled = 1;
-  rus_buffer_size_kb = 2;
-  rus_min_size = 8;
-  rus_percent = 30;
-  rus_word_len = 0;
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) *row.integer = row.integerDefault;
+    if (row.list) *row.list = row.listDefault;
+  }
 }
 
 void ReleaseListSettings() {
@@ -45,7 +68,9 @@ void ReleaseListSettings() {
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
   charsift::fault::NoteAllocation(size);
   if (charsift::fault::ShouldFail(charsift::fault::Call::Allocation)) throw std::bad_alloc();
-  data_.reset(new BYTE[size]());
+  // Zeroing only what the read leaves: filling a 64 KB sample that the read
+  // overwrites anyway would cost as much as the read.
+  data_ = std::make_unique_for_overwrite<BYTE[]>(size);
 }
 
 // ---- Path and file probes -------------------------------------------------------
@@ -104,6 +129,13 @@ bool ReadSignature(HANDLE file, BYTE* buffer, DWORD size) {
 }
 
 } // namespace
+
+bool SampleBuffer::ReadFromStart(HANDLE file, DWORD count, DWORD& bytesRead) {
+  const bool ok = ::ReadFromStart(file, data_.get(), count, bytesRead);
+  const std::size_t filled = ok ? std::min<std::size_t>(bytesRead, size_) : 0;
+  std::memset(data_.get() + filled, 0, size_ - filled);
+  return ok;
+}
 
 const DWORD PlatformId = QueryPlatformId();
 
@@ -215,8 +247,7 @@ bool HandleIsUtf8(HANDLE file) {
   SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
   DWORD bytesRead = 0;
   // One byte less than the buffer, so the sample always ends in a zero.
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
   return IsValidUtf8(sample.Data(), sample.Size(), true);
 }
 
@@ -291,7 +322,7 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   const CodeSet binary = BinaryCodes(binary_ignore);
   SampleBuffer sample(size);
   DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
     return false;
   const BYTE* bytes = sample.Data();
   for (DWORD i = 0; i < bytesRead; ++i) {
@@ -379,8 +410,7 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   const int kb = sizeKb < 1 ? 1 : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb : sizeKb;
   SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
   DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
   if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size)) return false;
   const int count = static_cast<int>(bytesRead);
   if (HasCyrillicText(sample.Data(), count, false)) return true;

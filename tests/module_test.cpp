@@ -239,6 +239,37 @@ TEST_F(ModuleBoundary, NameOutsideTheAnsiCodePage) {
   EXPECT_EQ(Query(module.getValueW, path, 0).value, "Text");
 }
 
+#ifndef _WIN32
+// Old Russian archives name their files in cp1251 or cp866 bytes: the host
+// passes such a byte as U+DC80 plus the byte, and the module opens that very
+// file. Any other lone surrogate names the file of its three-byte form, never
+// the one a replacement character would name.
+TEST_F(ModuleBoundary, NamesThatAreNoUtf8) {
+  TempDir dir;
+  const struct {
+    std::string name;
+    std::u16string host;
+    Bytes content;
+    const char* encoding;
+    const char* why;
+  } rows[] = {
+      {"\xCF\xE8\xF1\xFC\xEC\xEE.txt", u"\xDCCF\xDCE8\xDCF1\xDCFC\xDCEC\xDCEE.txt",
+       Repeat(0xE0, 40), "ANSI Ru", "cp1251 bytes in the name"},
+      {"\xED\xA0\x80", u"\xD800", B({0xFF, 0xFE}), "UTF-16 LE", "a lone surrogate's own file"},
+      {"\xEF\xBF\xBD", u"\xFFFD", B({0xFE, 0xFF}), "UTF-16 BE", "the replacement character's"},
+  };
+  for (const auto& row : rows) {
+    std::ofstream(dir.Path() / row.name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(row.content.data()),
+               static_cast<std::streamsize>(row.content.size()));
+  }
+  for (const auto& row : rows) {
+    const std::u16string path = Wide(dir.Path()) + u"/" + row.host;
+    EXPECT_EQ(Query(module.getValueW, path.c_str(), 1).value, row.encoding) << row.why;
+  }
+}
+#endif
+
 TEST_F(ModuleBoundary, DriveRootFormsAreFolders) {
   for (const char16_t* root : {u"C:", u"C:\\"}) {
     const WideString wide(root, root + std::char_traits<char16_t>::length(root));
@@ -325,6 +356,8 @@ TEST(ModuleSettings, ReadFromTheIniBesideTheCopy) {
       {"text_buffer_size_kb=0", "ascii.txt", 0, "Binary", "no text sample: every file is binary"},
       {"utf8_buffer_size_kb=0", "utf8-no-bom.txt", 1, "UTF-8 no BOM", "a zero sample is clamped"},
       {"oem_enabled=0", "box-drawing-437.txt", 1, "ANSI Ru", "box codes pass for 1251 letters"},
+      {"oem_ignore=B3 C4 C5 CD BA", "box-drawing-437.txt", 1, "ANSI Ru",
+       "a list is read, whatever the order of the module's sources"},
   };
   for (const Row& row : rows) {
     TempDir dir;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -52,15 +53,32 @@ BOOL FailWith(DWORD code) {
   return FALSE;
 }
 
-// File handles carry the descriptor plus one, so that no valid handle is
-// null and INVALID_HANDLE_VALUE (all bits set) never names a descriptor.
-HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
+// A handle carries its kind in its two low bits, so that a file handle
+// given to FindClose, or a search handle to CloseHandle, fails with
+// ERROR_INVALID_HANDLE as in kernel32 instead of closing something else.
+// Null and INVALID_HANDLE_VALUE (all bits set) are of neither kind.
+constexpr std::uintptr_t kKindMask = 3, kFileKind = 1, kSearchKind = 2;
+
+HANDLE HandleFromFd(int fd) {
+  return reinterpret_cast<HANDLE>((static_cast<std::uintptr_t>(fd) << 2) | kFileKind);
+}
 
 int FdFromHandle(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
-  const std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
-  if (value < 0 || value > INT_MAX) return -1;
-  return static_cast<int>(value);
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (handle == INVALID_HANDLE_VALUE || (value & kKindMask) != kFileKind) return -1;
+  const std::uintptr_t fd = value >> 2;
+  return fd > static_cast<std::uintptr_t>(INT_MAX) ? -1 : static_cast<int>(fd);
+}
+
+// A search handle holds no state: the record is filled by FindFirstFile.
+HANDLE NewSearchHandle() {
+  static std::atomic<std::uintptr_t> serial{0};
+  return reinterpret_cast<HANDLE>((++serial << 2 & ~kKindMask) | kSearchKind);
+}
+
+bool IsSearchHandle(HANDLE handle) {
+  return handle != INVALID_HANDLE_VALUE &&
+         (reinterpret_cast<std::uintptr_t>(handle) & kKindMask) == kSearchKind;
 }
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so any input
@@ -168,16 +186,17 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-struct FindRecord {}; // only the search handle's identity matters here
-
-// FindFirstFile: the first entry matching the path; a wildcard in the last
-// component is matched against the folder's names, the smallest name
-// (as NTFS lists them, "." first) being the first match.
+// FindFirstFile: the first entry matching the path. '?' and '*' are legal
+// in POSIX names, so the entry of that very name wins; only when there is
+// none is a wildcard in the last component matched against the folder's
+// names, the smallest name (as NTFS lists them, "." first) being the first
+// match.
 bool FindFirst(const std::string& path, struct stat* st) {
   if (path.empty()) return false;
+  if (StatEntry(path, st)) return true;
   const std::size_t slash = path.rfind('/');
   const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (last.find_first_of("*?") == std::string::npos) return StatEntry(path, st);
+  if (last.find_first_of("*?") == std::string::npos) return false;
 
   const std::string folder =
       slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -203,7 +222,7 @@ template <typename FindData> HANDLE FindFirstCommon(const std::string& path, Fin
     return INVALID_HANDLE_VALUE;
   }
   if (findData) FillFindData(st, findData);
-  return new FindRecord;
+  return NewSearchHandle();
 }
 
 HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
@@ -314,10 +333,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
 }
 
 BOOL FindClose(HANDLE findHandle) {
-  if (findHandle == nullptr || findHandle == INVALID_HANDLE_VALUE)
-    return FailWith(ERROR_INVALID_HANDLE);
-  delete static_cast<FindRecord*>(findHandle);
-  return TRUE;
+  return IsSearchHandle(findHandle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
@@ -379,19 +395,38 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
   return static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
 }
 
-// ReadFile: one read request; whatever it delivers is the answer.
+// One read(2), cut short and interrupted first when the tests ask for it.
+ssize_t ReadSome(int fd, void* buffer, std::size_t size) {
+  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
+    static thread_local bool interrupted = false;
+    if ((interrupted = !interrupted)) {
+      errno = EINTR;
+      return -1;
+    }
+    size = std::min(size, limit);
+  }
+  return read(fd, buffer, size);
+}
+
+// ReadFile: a file delivers the count asked for, or all that is left before
+// its end. read(2) may deliver less on FUSE, network file systems and procfs,
+// so read on until then; a pipe or device with nothing more at hand ends
+// the read with what it gave.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
   if (bytesRead) *bytesRead = 0;
   if (charsift::fault::ShouldFail(charsift::fault::Call::ReadFile))
     return FailWith(ERROR_INVALID_FUNCTION);
   const int fd = FdFromHandle(file);
   if (fd < 0) return FailWith(ERROR_INVALID_HANDLE);
-  ssize_t n;
-  do {
-    n = read(fd, buffer, bytesToRead);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return FailWith(ErrorFromErrno(errno));
-  if (bytesRead) *bytesRead = static_cast<DWORD>(n);
+  DWORD total = 0;
+  while (total < bytesToRead) {
+    const ssize_t n = ReadSome(fd, static_cast<char*>(buffer) + total, bytesToRead - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno != EAGAIN || total == 0)) return FailWith(ErrorFromErrno(errno));
+    if (n <= 0) break;
+    total += static_cast<DWORD>(n);
+  }
+  if (bytesRead) *bytesRead = total;
   return TRUE;
 }
 
