@@ -5,6 +5,7 @@
 //        charsift_bench --write-files DIR COUNT    (a mixed folder, then exit)
 #include <fcntl.h>
 #include <magic.h>
+#include <sys/stat.h>
 #include <uchardet.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "ContPlug.h"
 #include "TVorUTF8Detect.h"
 #include "VorFProc.h"
+#include "platform/CallTrace.h"
 #include "platform/Win32.h"
 
 namespace fs = std::filesystem;
@@ -162,52 +164,53 @@ const char* Query(const WideString& path, int field, char* value) {
   return ContentGetValueW(path.c_str(), field, 0, value, 64, 0) == FT_MULTIPLE_CHOICE ? value : "";
 }
 
-// What a query has to ask the system, computing nothing: one open of the
-// file, with a size query or not, and its reads (buffer 0: a signature
-// read into a small local buffer; otherwise a zero-filled heap sample).
-struct Read {
-  DWORD size, buffer;
-};
-struct Open {
-  bool size;
-  std::vector<Read> reads;
+// The floor of a query: the system calls it asked the layer for, in its own
+// order, issued bare into one buffer reused across calls. It follows the
+// chain by itself, since it is recorded from a real query.
+struct Replay {
+  std::string path;
+  std::vector<charsift::trace::Call> calls;
 };
 
-std::vector<Open> EncodingChain() {
-  const DWORD utf8 = utf8_buffer_size_kb * 1024, text = text_buffer_size_kb * 1024,
-              oem = oem_buffer_size_kb * 1024, rus = rus_buffer_size_kb * 1024;
-  return {{false, {{2, 0}}},                   // UTF-16 mark
-          {false, {{5, 0}, {3, 0}}},           // RTF signature, UTF-8 mark
-          {false, {{3, 0}, {utf8 - 1, utf8}}}, // UTF-8 mark again, UTF-8 sample
-          {true, {{text, text}}},              // text or binary
-          {false, {{oem, oem}}},               // OEM
-          {false, {{rus - 1, rus}}}};          // Cyrillic
+Replay Record(const std::string& path, int field) {
+  Replay replay{path, {}};
+  char value[64];
+  charsift::trace::Start(&replay.calls);
+  Query(Wide(path), field, value);
+  charsift::trace::Stop();
+  return replay;
 }
 
-// How many opens of the chain each label costs before it answers.
-constexpr int kChainOpens[kLabelCount] = {1, 1, 2, 3, 6, 6, 5, 6, 2, 4};
-
-void Floor(const WideString& path, const std::vector<Open>& opens, std::size_t count) {
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(path.c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  for (std::size_t i = 0; i < count; ++i) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    DWORD high = 0, got = 0;
-    if (opens[i].size) benchmark::DoNotOptimize(GetFileSize(file, &high));
-    for (const Read& r : opens[i].reads) {
-      BYTE signature[8];
-      std::unique_ptr<BYTE[]> sample(r.buffer ? new BYTE[r.buffer]() : nullptr);
-      BYTE* buffer = r.buffer ? sample.get() : signature;
-      if (!r.buffer) std::memset(signature, 0, r.size);
-      SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-      ReadFile(file, buffer, r.size, &got, nullptr);
-      benchmark::DoNotOptimize(buffer);
+void Floor(const Replay& replay) {
+  using charsift::trace::Op;
+  static std::vector<char> buffer(std::size_t{10240} * 1024);
+  int open[4], depth = 0; // probes nest no opens, but a few would do
+  struct stat st;
+  for (const charsift::trace::Call& call : replay.calls) {
+    const int fd = depth > 0 ? open[depth - 1] : -1;
+    switch (call.op) {
+    case Op::Find:
+      benchmark::DoNotOptimize(stat(replay.path.c_str(), &st));
+      break;
+    case Op::Open:
+      if (depth < 4) open[depth++] = ::open(replay.path.c_str(), O_RDONLY | O_CLOEXEC);
+      break;
+    case Op::Size:
+      benchmark::DoNotOptimize(fstat(fd, &st));
+      break;
+    case Op::Seek:
+      benchmark::DoNotOptimize(lseek(fd, 0, SEEK_SET));
+      break;
+    case Op::Read:
+      benchmark::DoNotOptimize(
+          read(fd, buffer.data(), std::min<std::size_t>(call.bytes, buffer.size())));
+      break;
+    case Op::Close:
+      if (depth > 0) close(open[--depth]);
+      break;
     }
-    CloseHandle(file);
   }
+  benchmark::ClobberMemory();
 }
 
 // Feeds the file (up to limit bytes) to uchardet as its own tool does, in
@@ -230,9 +233,9 @@ const char* Uchardet(uchardet_t detector, const std::string& path, std::size_t l
 }
 
 // ---- Results --------------------------------------------------------------------------
-// CPU seconds per iteration, the least over the repetitions: the machine is
-// shared, and a neighbour only ever adds time.
-std::map<std::string, double> best;
+// CPU seconds per iteration of each repetition; the table shows the median,
+// which a neighbour on this shared machine moves least.
+std::map<std::string, std::vector<double>> runsOf;
 
 class Collector : public benchmark::BenchmarkReporter {
 public:
@@ -240,13 +243,18 @@ public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      auto [it, fresh] = best.emplace(run.run_name.function_name, t);
-      if (!fresh) it->second = std::min(it->second, t);
+      runsOf[run.run_name.function_name].push_back(run.cpu_accumulated_time /
+                                                   static_cast<double>(run.iterations));
     }
     std::fputc('.', stderr);
   }
 };
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 std::string SizeName(std::uintmax_t n) {
   return n >= 1 << 20 ? std::to_string(n >> 20) + " MB"
@@ -376,8 +384,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start libmagic or uchardet\n");
     return 1;
   }
-  const std::vector<Open> chain = EncodingChain();
-  const std::vector<Open> typeChain(chain.begin() + 3, chain.begin() + 4);
   for (std::size_t i = 0; i < files.size(); ++i) {
     const TestFile& f = files[i];
     const WideString wide = Wide(f.path);
@@ -392,17 +398,17 @@ int main(int argc, char** argv) {
       return 1;
     }
     const std::string id = "/" + std::to_string(i), path = f.path;
-    const std::size_t opens = static_cast<std::size_t>(kChainOpens[f.label]);
+    const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
     Add("encoding" + id, [=] {
       char v[64];
       benchmark::DoNotOptimize(Query(wide, 1, v));
     });
-    Add("encoding.floor" + id, [=, &chain] { Floor(wide, chain, opens); });
+    Add("encoding.floor" + id, [=] { Floor(encodingCalls); });
     Add("type" + id, [=] {
       char v[64];
       benchmark::DoNotOptimize(Query(wide, 0, v));
     });
-    Add("type.floor" + id, [=, &typeChain] { Floor(wide, typeChain, 1); });
+    Add("type.floor" + id, [=] { Floor(typeCalls); });
     Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
     Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
     Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
@@ -411,7 +417,7 @@ int main(int argc, char** argv) {
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::fputc('\n', stderr);
-  auto t = [](const std::string& name) { return best.count(name) ? best[name] : 0.0; };
+  auto t = [](const std::string& name) { return Median(runsOf[name]); };
   auto ratio = [](double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); };
 
   Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",

@@ -133,7 +133,7 @@ bool ReadSignature(HANDLE file, BYTE* buffer, DWORD size) {
 bool SampleBuffer::ReadFromStart(HANDLE file, DWORD count, DWORD& bytesRead) {
   const bool ok = ::ReadFromStart(file, data_.get(), count, bytesRead);
   const std::size_t filled = ok ? std::min<std::size_t>(bytesRead, size_) : 0;
-  std::memset(data_.get() + filled, 0, size_ - filled);
+  if (filled < size_) data_[filled] = 0;
   return ok;
 }
 
@@ -248,7 +248,9 @@ bool HandleIsUtf8(HANDLE file) {
   DWORD bytesRead = 0;
   // One byte less than the buffer, so the sample always ends in a zero.
   if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
-  return IsValidUtf8(sample.Data(), sample.Size(), true);
+  // The walk ends at the first zero: the one after the bytes read, or one
+  // of theirs.
+  return IsValidUtf8(sample.Data(), std::size_t{bytesRead} + 1, true);
 }
 
 bool FileIsUtf8NoBom(const WideString& path) {
@@ -317,22 +319,35 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return false;
   const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
-  std::uint32_t histogram[128] = {};
-  std::uint64_t total = 0;
   const CodeSet binary = BinaryCodes(binary_ignore);
   SampleBuffer sample(size);
   DWORD bytesRead = 0;
   if (!sample.ReadFromStart(file, static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
     return false;
+  // A binary code anywhere makes the sample no text and its statistics
+  // void, so a block is looked at without a branch per byte, and the walk
+  // stops after the block that holds the first one.
   const BYTE* bytes = sample.Data();
-  for (DWORD i = 0; i < bytesRead; ++i) {
-    const BYTE b = bytes[i];
-    if (binary.has[b]) return false;
-    if (wantOem && b >= 128) {
-      ++total;
-      ++histogram[b - 128];
+  std::uint32_t counts[256] = {};
+  constexpr DWORD kBlock = 1024;
+  for (DWORD start = 0; start < bytesRead; start += kBlock) {
+    const DWORD end = std::min(bytesRead, start + kBlock);
+    bool hit = false;
+    if (wantOem) {
+      for (DWORD i = start; i < end; ++i) {
+        hit |= binary.has[bytes[i]];
+        ++counts[bytes[i]];
+      }
+    } else {
+      for (DWORD i = start; i < end; ++i)
+        hit |= binary.has[bytes[i]];
     }
+    if (hit) return false;
   }
+  std::uint64_t total = 0;
+  for (int code = 128; code <= 255; ++code)
+    total += counts[code];
+  const std::uint32_t* histogram = counts + 128;
   if (!wantOem || total == 0) return true;
   const CodeSet ignored = ListedCodes(oem_ignore);
   for (int code = 128; code <= 255; ++code) {

@@ -67,8 +67,10 @@ private:
 };
 
 // A sample buffer from the heap, released when it goes out of scope. A
-// failed allocation throws std::bad_alloc. ReadFromStart fills it: the bytes
-// read, then zeros to its end, as if it had been zero-filled before the read.
+// failed allocation throws std::bad_alloc. ReadFromStart fills it with the
+// bytes read and one zero after them: all a zero-filled buffer would show
+// to a walk that stops at its first zero. Nothing is filled twice, so a
+// large sample of a small file costs no more than the bytes read.
 class SampleBuffer {
 public:
   explicit SampleBuffer(std::size_t size);
