@@ -1,6 +1,7 @@
 #include "Charsift.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "CIniFile.h"
 #include "ContPlug.h"
@@ -90,6 +91,12 @@ void LoadSettings() {
 }
 
 // ---- Exports -------------------------------------------------------------------
+namespace {
+
+bool IsField(int index) { return index >= 0 && index < static_cast<int>(std::size(FieldTable)); }
+
+} // namespace
+
 // No exception may reach the host: each export answers "field empty"
 // instead, which is also what a failed sample allocation gives.
 extern "C" {
@@ -97,7 +104,7 @@ extern "C" {
 CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetSupportedField(int FieldIndex, char* FieldName,
                                                            char* Units, int maxlen) {
   try {
-    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_MORE_FIELDS;
+    if (!IsField(FieldIndex)) return FT_NO_MORE_FIELDS;
     const FieldRow& row = FieldTable[FieldIndex];
     CopyToHostBuffer(FieldName, row.name, maxlen);
     CopyToHostBuffer(Units, row.choices, maxlen);
@@ -114,10 +121,10 @@ CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValue(char*, int, int, void*, int, i
 CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName, int FieldIndex,
                                                    int, void* FieldValue, int maxlen, int) {
   try {
-    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_SUCH_FIELD;
+    if (!IsField(FieldIndex)) return FT_NO_SUCH_FIELD;
     const WideString path = FileName ? WideString(FileName) : WideString();
     const char* value;
-    if (FieldIndex == 0)
+    if (FieldIndex == kTypeField)
       value = IsFolder(path) ? "Folder" : FileIsText(path) ? "Text" : "Binary";
     else
       value = ClassifyEncoding(path);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "CIniFile.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
@@ -270,11 +271,8 @@ bool IsCodeListed(int code, const std::string& list) {
 
 namespace {
 
-int UpperHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Code lists are written with upper-case digits only.
+int UpperHexDigit(char c) { return c >= 'a' && c <= 'f' ? -1 : HexDigit(c); }
 
 } // namespace
 
