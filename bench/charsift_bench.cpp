@@ -181,9 +181,12 @@ Replay Record(const std::string& path, int field) {
   return replay;
 }
 
+// Every read of every floor goes here, allocated and touched before timing.
+std::vector<char> floorBuffer(std::size_t{10240} * 1024);
+
 void Floor(const Replay& replay) {
   using charsift::trace::Op;
-  static std::vector<char> buffer(std::size_t{10240} * 1024);
+  std::vector<char>& buffer = floorBuffer;
   int open[4], depth = 0; // probes nest no opens, but a few would do
   struct stat st;
   for (const charsift::trace::Call& call : replay.calls) {
@@ -317,6 +320,132 @@ struct TempDir {
   }
 };
 
+// The walk: 64 KB buffers as the UTF-8 probe reads them, a zero last.
+const std::pair<const char*, std::string> kWalks[] = {{"ASCII prose", kEnglish},
+                                                      {"Russian UTF-8", kRussian},
+                                                      {"CJK UTF-8", kCjk},
+                                                      {"Windows-1251", SingleByte(kRussian, false)},
+                                                      {"binary", Noise(4096, 11)}};
+
+std::vector<std::string> RegisterWalks() {
+  std::vector<std::string> buffers;
+  for (const auto& [name, text] : kWalks)
+    buffers.push_back(Fill("", text, 65535) + '\0');
+  for (std::size_t w = 0; w < buffers.size(); ++w) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(buffers[w].data());
+    const std::size_t size = buffers[w].size();
+    Add("walk/" + std::to_string(w),
+        [=] { benchmark::DoNotOptimize(IsValidUtf8(data, size, true)); });
+    Add("memchr/" + std::to_string(w), [=] {
+      benchmark::DoNotOptimize(data);
+      benchmark::DoNotOptimize(std::memchr(data, 0, size));
+    });
+  }
+  return buffers;
+}
+
+// One file of every label and size; the 100 MB ones are 1 MB of content
+// and a hole, since no probe reads past 64 KB.
+bool WriteTestFiles(const fs::path& dir, bool smoke, std::vector<TestFile>& files) {
+  std::vector<std::uintmax_t> sizes = {100, 4096, 65536};
+  if (!smoke) sizes.insert(sizes.end(), {1 << 20, 100 << 20});
+  for (const std::uintmax_t size : sizes) {
+    for (int label = 0; label < kLabelCount; ++label) {
+      TestFile f{label, size, "", std::string(kLabels[label]) + ", " + SizeName(size)};
+      f.path = (dir / (std::to_string(label) + "-" + std::to_string(size) + ExtensionOf(label)))
+                   .string();
+      if (!WriteFile(f.path, Content(label, std::min<std::uintmax_t>(size, 1 << 20)), size)) {
+        std::fprintf(stderr, "cannot write %s\n", f.path.c_str());
+        return false;
+      }
+      files.push_back(f);
+    }
+  }
+  return true;
+}
+
+// "/i", the suffix of the benchmarks of file i (built so, since GCC 12 sees
+// a false overlap in "/" + std::to_string(i)).
+std::string Id(std::size_t i) {
+  std::string id(1, '/');
+  id += std::to_string(i);
+  return id;
+}
+
+// The two queries, their floors and the peers, for every file. Each file
+// must be in the page cache, answer its own label, and be readable by
+// libmagic, or the run stops.
+bool RegisterQueries(const std::vector<TestFile>& files, magic_t magic, uchardet_t detector) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const TestFile& f = files[i];
+    const WideString wide = Wide(f.path);
+    char value[64];
+    Uchardet(nullptr, f.path, SIZE_MAX);
+    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
+    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
+        !magic_file(magic, f.path.c_str())) {
+      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
+      return false;
+    }
+    const std::string id = Id(i), path = f.path;
+    const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
+    Add("encoding" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 1, v));
+    });
+    Add("encoding.floor" + id, [=] { Floor(encodingCalls); });
+    Add("type" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 0, v));
+    });
+    Add("type.floor" + id, [=] { Floor(typeCalls); });
+    Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
+    Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
+    Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
+  }
+  return true;
+}
+
+double T(const std::string& name) { return Median(runsOf[name]); }
+
+std::string Ratio(double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); }
+
+// The table on stdout, and per size the mean over the ten labels (a mixed
+// folder) for the plot.
+void Report(const std::vector<std::string>& walkBuffers, const std::vector<TestFile>& files,
+            const std::string& plotData) {
+  Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",
+       "uchardet", "÷ Charsift", "uchardet 64K", "÷ Charsift", "libmagic", "÷ Charsift"});
+  Row(std::vector<std::string>(13, "---"));
+  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
+    const double walk = T("walk/" + std::to_string(w)), floor = T("memchr/" + std::to_string(w));
+    // An early stop (an invalid sequence, a zero byte) has no rate worth printing.
+    auto rate = [](double s) {
+      return s < 5e-8 ? Micro(s) : Cell("%.1f GB/s", 65536 / s / 1e9) + ", " + Micro(s);
+    };
+    Row({std::string("UTF-8 walk vs memchr, 64 KB ") + kWalks[w].first, rate(walk), rate(floor),
+         Ratio(walk, floor), "", "", "", "", "", "", "", "", ""});
+  }
+  std::map<std::uintmax_t, std::array<double, 5>> perSize;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string id = Id(i);
+    const double q = T("encoding" + id), floor = T("encoding.floor" + id), u = T("uchardet" + id),
+                 u64 = T("uchardet64k" + id), m = T("magic" + id);
+    const double type = T("type" + id), typeFloor = T("type.floor" + id);
+    Row({"query, " + files[i].name, Micro(q), Micro(floor), Ratio(q, floor), Micro(type),
+         Micro(typeFloor), Ratio(type, typeFloor), Micro(u), Ratio(u, q), Micro(u64), Ratio(u64, q),
+         Micro(m), Ratio(m, q)});
+    const double costs[5] = {q, floor, u, u64, m};
+    for (int k = 0; k < 5; ++k)
+      perSize[files[i].size][k] += costs[k] * 1e6 / kLabelCount;
+  }
+  if (std::FILE* plot = plotData.empty() ? nullptr : std::fopen(plotData.c_str(), "w")) {
+    for (const auto& [size, c] : perSize)
+      std::fprintf(plot, "%ju %g %g %g %g %g\n", size, c[0], c[1], c[2], c[3], c[4]);
+    std::fclose(plot);
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -337,119 +466,22 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
 
-  // The walk: 64 KB buffers as the UTF-8 probe reads them, a zero last.
-  const std::pair<const char*, std::string> walks[] = {
-      {"ASCII prose", kEnglish},
-      {"Russian UTF-8", kRussian},
-      {"CJK UTF-8", kCjk},
-      {"Windows-1251", SingleByte(kRussian, false)},
-      {"binary", Noise(4096, 11)}};
-  std::vector<std::string> walkBuffers;
-  for (const auto& [name, text] : walks)
-    walkBuffers.push_back(Fill("", text, 65535) + '\0');
-  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(walkBuffers[w].data());
-    const std::size_t size = walkBuffers[w].size();
-    Add("walk/" + std::to_string(w),
-        [=] { benchmark::DoNotOptimize(IsValidUtf8(data, size, true)); });
-    Add("memchr/" + std::to_string(w), [=] {
-      benchmark::DoNotOptimize(data);
-      benchmark::DoNotOptimize(std::memchr(data, 0, size));
-    });
-  }
-
-  // One file of every label and size; the 100 MB ones are 1 MB of content
-  // and a hole, since no probe reads past 64 KB.
+  const std::vector<std::string> walkBuffers = RegisterWalks();
   TempDir temp;
-  std::vector<std::uintmax_t> sizes = {100, 4096, 65536};
-  if (!smoke) sizes.insert(sizes.end(), {1 << 20, 100 << 20});
   std::vector<TestFile> files;
-  for (const std::uintmax_t size : sizes) {
-    for (int label = 0; label < kLabelCount; ++label) {
-      TestFile f{label, size, "", std::string(kLabels[label]) + ", " + SizeName(size)};
-      f.path =
-          (temp.path / (std::to_string(label) + "-" + std::to_string(size) + ExtensionOf(label)))
-              .string();
-      if (!WriteFile(f.path, Content(label, std::min<std::uintmax_t>(size, 1 << 20)), size)) {
-        std::fprintf(stderr, "cannot write %s\n", f.path.c_str());
-        return 1;
-      }
-      files.push_back(f);
-    }
-  }
-
+  if (!WriteTestFiles(temp.path, smoke, files)) return 1;
   magic_t magic = magic_open(MAGIC_MIME_ENCODING);
   uchardet_t detector = uchardet_new();
   if (!magic || magic_load(magic, nullptr) != 0 || !detector) {
     std::fprintf(stderr, "cannot start libmagic or uchardet\n");
     return 1;
   }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const TestFile& f = files[i];
-    const WideString wide = Wide(f.path);
-    // The page cache holds every file, each answers its own label, and
-    // libmagic can read it.
-    char value[64];
-    Uchardet(nullptr, f.path, SIZE_MAX);
-    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
-    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
-        !magic_file(magic, f.path.c_str())) {
-      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
-      return 1;
-    }
-    const std::string id = "/" + std::to_string(i), path = f.path;
-    const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
-    Add("encoding" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 1, v));
-    });
-    Add("encoding.floor" + id, [=] { Floor(encodingCalls); });
-    Add("type" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 0, v));
-    });
-    Add("type.floor" + id, [=] { Floor(typeCalls); });
-    Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
-    Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
-    Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
-  }
+  if (!RegisterQueries(files, magic, detector)) return 1;
 
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::fputc('\n', stderr);
-  auto t = [](const std::string& name) { return Median(runsOf[name]); };
-  auto ratio = [](double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); };
-
-  Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",
-       "uchardet", "÷ Charsift", "uchardet 64K", "÷ Charsift", "libmagic", "÷ Charsift"});
-  Row(std::vector<std::string>(13, "---"));
-  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
-    const double walk = t("walk/" + std::to_string(w)), floor = t("memchr/" + std::to_string(w));
-    // An early stop (an invalid sequence, a zero byte) has no rate worth printing.
-    auto rate = [](double s) {
-      return s < 5e-8 ? Micro(s) : Cell("%.1f GB/s", 65536 / s / 1e9) + ", " + Micro(s);
-    };
-    Row({std::string("UTF-8 walk vs memchr, 64 KB ") + walks[w].first, rate(walk), rate(floor),
-         ratio(walk, floor), "", "", "", "", "", "", "", "", ""});
-  }
-  // The plot: per size, the mean over the ten labels (a mixed folder).
-  std::map<std::uintmax_t, std::array<double, 5>> perSize;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string id = "/" + std::to_string(i);
-    const double q = t("encoding" + id), floor = t("encoding.floor" + id), u = t("uchardet" + id),
-                 u64 = t("uchardet64k" + id), m = t("magic" + id);
-    Row({"query, " + files[i].name, Micro(q), Micro(floor), ratio(q, floor), Micro(t("type" + id)),
-         Micro(t("type.floor" + id)), ratio(t("type" + id), t("type.floor" + id)), Micro(u),
-         ratio(u, q), Micro(u64), ratio(u64, q), Micro(m), ratio(m, q)});
-    const double costs[5] = {q, floor, u, u64, m};
-    for (int k = 0; k < 5; ++k)
-      perSize[files[i].size][k] += costs[k] * 1e6 / kLabelCount;
-  }
-  if (std::FILE* plot = plotData.empty() ? nullptr : std::fopen(plotData.c_str(), "w")) {
-    for (const auto& [size, c] : perSize)
-      std::fprintf(plot, "%ju %g %g %g %g %g\n", size, c[0], c[1], c[2], c[3], c[4]);
-    std::fclose(plot);
-  }
+  Report(walkBuffers, files, plotData);
   magic_close(magic);
   uchardet_delete(detector);
   return 0;
