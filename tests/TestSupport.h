@@ -25,6 +25,10 @@ WideString Wide(const fs::path& path);
 // A path from the build (a POSIX path) in the form this platform's calls take.
 fs::path HostPath(const std::string& buildPath);
 
+// Whether the path probes take the ANSI calls: the platform reports no NT.
+// The win32 suite runs once more with Wine reporting Windows 98.
+inline bool UsesAnsiCalls() { return PlatformId != VER_PLATFORM_WIN32_NT; }
+
 // A fresh folder under the temporary folder, removed with its content.
 class TempDir {
 public:
