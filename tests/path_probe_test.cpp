@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, DriveRootForms, ::testing::Values(
   FormRow{u"Q", false, "a single letter"},
   FormRow{u"Q;\\", false, "no colon"},
   FormRow{u"", false, "empty"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(StripTrailingBackslash, RemovesAtMostOneBackslash) {
@@ -137,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileSize64,
                          ::testing::Values(SizeRow{0, "empty"}, SizeRow{1, "one byte"},
                                            SizeRow{4294967295u, "low part all ones is a size"},
                                            SizeRow{4294967296u, "high part only"},
-                                           SizeRow{5368709120u, "5 GiB"}));
+                                           SizeRow{5368709120u, "5 GiB"}),
+                         NamedByWhy());
 
 // Every path-level probe on a path that names no readable file.
 void ExpectNoAnswer(const WideString& path, bool folder, const std::string& why) {
