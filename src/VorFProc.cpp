@@ -5,13 +5,15 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "CIniFile.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-// The one place the keys and built-in defaults are written.
+// The one place the built-in defaults are written. The variables below take
+// theirs from here by key, checked at compile time.
 constexpr SettingRow SettingsTable[12] = {
     {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
     {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
@@ -29,10 +31,10 @@ constexpr SettingRow SettingsTable[12] = {
 
 namespace {
 
-consteval const SettingRow& RowOf(const void* variable) {
+consteval const SettingRow& RowOf(std::string_view key) {
   for (const SettingRow& row : SettingsTable)
-    if (row.integer == variable || row.list == variable) return row;
-  throw "not a setting"; // no constant: a variable missing from the table fails the build
+    if (key == row.key) return row;
+  throw "not a setting"; // no constant: a key missing from the table fails the build
 }
 
 } // namespace
@@ -41,18 +43,18 @@ consteval const SettingRow& RowOf(const void* variable) {
 // any code of the module runs. The lists are constructed ahead of every
 // ordinary initialiser (the module entry's among them), whatever the order
 // of the sources in the link.
-constinit int text_buffer_size_kb = RowOf(&text_buffer_size_kb).integerDefault;
-constinit int utf8_buffer_size_kb = RowOf(&utf8_buffer_size_kb).integerDefault;
-CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf(&binary_ignore).listDefault;
-constinit int oem_enabled = RowOf(&oem_enabled).integerDefault;
-constinit int oem_buffer_size_kb = RowOf(&oem_buffer_size_kb).integerDefault;
-constinit int oem_percent = RowOf(&oem_percent).integerDefault;
-CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf(&oem_ignore).listDefault;
-constinit int rus_enabled = RowOf(&rus_enabled).integerDefault;
-constinit int rus_buffer_size_kb = RowOf(&rus_buffer_size_kb).integerDefault;
-constinit int rus_min_size = RowOf(&rus_min_size).integerDefault;
-constinit int rus_percent = RowOf(&rus_percent).integerDefault;
-constinit int rus_word_len = RowOf(&rus_word_len).integerDefault;
+constinit int text_buffer_size_kb = RowOf("text_buffer_size_kb").integerDefault;
+constinit int utf8_buffer_size_kb = RowOf("utf8_buffer_size_kb").integerDefault;
+CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf("binary_ignore").listDefault;
+constinit int oem_enabled = RowOf("oem_enabled").integerDefault;
+constinit int oem_buffer_size_kb = RowOf("oem_buffer_size_kb").integerDefault;
+constinit int oem_percent = RowOf("oem_percent").integerDefault;
+CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf("oem_ignore").listDefault;
+constinit int rus_enabled = RowOf("rus_enabled").integerDefault;
+constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
+constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
+constinit int rus_percent = RowOf("rus_percent").integerDefault;
+constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
 
 void ResetSettings() {
   for (const SettingRow& row : SettingsTable) {
@@ -303,6 +305,25 @@ CodeSet BinaryCodes(const std::string& ignore) {
   return binary;
 }
 
+// Whether the bytes hold a code of the set, which holds codes below 0x20
+// only: a word of eight bytes none of which is below 0x20 is skipped whole.
+bool HasBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet& binary) {
+  constexpr std::uint64_t kSpaces = 0x2020202020202020ULL, kHighs = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes + i, sizeof w);
+    // Nonzero exactly when some byte is below 0x20 (bytes from 0x80 up
+    // have their high bit already and are masked out by ~w).
+    if (((w - kSpaces) & ~w & kHighs) == 0) continue;
+    for (std::size_t k = i; k < i + 8; ++k)
+      if (binary.has[bytes[k]]) return true;
+  }
+  for (; i < count; ++i)
+    if (binary.has[bytes[i]]) return true;
+  return false;
+}
+
 int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextSampleKb : sizeKb; }
 
 } // namespace
@@ -326,19 +347,15 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   // void, so a block is looked at without a branch per byte, and the walk
   // stops after the block that holds the first one.
   const BYTE* bytes = sample.Data();
+  if (!wantOem) return !HasBinaryCode(bytes, bytesRead, binary);
   std::uint32_t counts[256] = {};
   constexpr DWORD kBlock = 1024;
   for (DWORD start = 0; start < bytesRead; start += kBlock) {
     const DWORD end = std::min(bytesRead, start + kBlock);
     bool hit = false;
-    if (wantOem) {
-      for (DWORD i = start; i < end; ++i) {
-        hit |= binary.has[bytes[i]];
-        ++counts[bytes[i]];
-      }
-    } else {
-      for (DWORD i = start; i < end; ++i)
-        hit |= binary.has[bytes[i]];
+    for (DWORD i = start; i < end; ++i) {
+      hit |= binary.has[bytes[i]];
+      ++counts[bytes[i]];
     }
     if (hit) return false;
   }

@@ -129,34 +129,18 @@ TEST(HostilePaths, DeviceNameDoesNotBlock) {
 
 // Every setting as "key=value", so a failure names the one that moved.
 std::vector<std::string> Snapshot() {
-  const auto entry = [](const char* key, const auto& value) {
-    std::ostringstream out;
-    out << key << '=' << value;
-    return out.str();
-  };
-  return {entry("text_buffer_size_kb", text_buffer_size_kb),
-          entry("utf8_buffer_size_kb", utf8_buffer_size_kb),
-          entry("binary_ignore", binary_ignore),
-          entry("oem_enabled", oem_enabled),
-          entry("oem_buffer_size_kb", oem_buffer_size_kb),
-          entry("oem_percent", oem_percent),
-          entry("oem_ignore", oem_ignore),
-          entry("rus_enabled", rus_enabled),
-          entry("rus_buffer_size_kb", rus_buffer_size_kb),
-          entry("rus_min_size", rus_min_size),
-          entry("rus_percent", rus_percent),
-          entry("rus_word_len", rus_word_len)};
+  std::vector<std::string> entries;
+  for (const SettingRow& row : SettingsTable)
+    entries.push_back(std::string(row.key) + "=" +
+                      (row.integer ? std::to_string(*row.integer) : *row.list));
+  return entries;
 }
 
-const char* const kKeys[] = {"text_buffer_size_kb", "utf8_buffer_size_kb", "oem_enabled",
-                             "oem_buffer_size_kb",  "oem_percent",         "rus_enabled",
-                             "rus_buffer_size_kb",  "rus_min_size",        "rus_percent",
-                             "rus_word_len"};
-
+// Every integer key set to value.
 std::string EveryKey(const std::string& value) {
   std::string ini = "[ini]\n";
-  for (const char* key : kKeys)
-    ini += std::string(key) + "=" + value + "\n";
+  for (const SettingRow& row : SettingsTable)
+    if (row.integer) ini += std::string(row.key) + "=" + value + "\n";
   return ini;
 }
 
