@@ -5,6 +5,7 @@
 //        charsift_bench --write-files DIR COUNT    (a mixed folder, then exit)
 #include <fcntl.h>
 #include <magic.h>
+#include <sys/stat.h>
 #include <uchardet.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "ContPlug.h"
 #include "TVorUTF8Detect.h"
 #include "VorFProc.h"
+#include "platform/CallTrace.h"
 #include "platform/Win32.h"
 
 namespace fs = std::filesystem;
@@ -162,52 +164,56 @@ const char* Query(const WideString& path, int field, char* value) {
   return ContentGetValueW(path.c_str(), field, 0, value, 64, 0) == FT_MULTIPLE_CHOICE ? value : "";
 }
 
-// What a query has to ask the system, computing nothing: one open of the
-// file, with a size query or not, and its reads (buffer 0: a signature
-// read into a small local buffer; otherwise a zero-filled heap sample).
-struct Read {
-  DWORD size, buffer;
-};
-struct Open {
-  bool size;
-  std::vector<Read> reads;
+// The floor of a query: the system calls it asked the layer for, in its own
+// order, issued bare into one buffer reused across calls. It follows the
+// chain by itself, since it is recorded from a real query.
+struct Replay {
+  std::string path;
+  std::vector<charsift::trace::Call> calls;
 };
 
-std::vector<Open> EncodingChain() {
-  const DWORD utf8 = utf8_buffer_size_kb * 1024, text = text_buffer_size_kb * 1024,
-              oem = oem_buffer_size_kb * 1024, rus = rus_buffer_size_kb * 1024;
-  return {{false, {{2, 0}}},                   // UTF-16 mark
-          {false, {{5, 0}, {3, 0}}},           // RTF signature, UTF-8 mark
-          {false, {{3, 0}, {utf8 - 1, utf8}}}, // UTF-8 mark again, UTF-8 sample
-          {true, {{text, text}}},              // text or binary
-          {false, {{oem, oem}}},               // OEM
-          {false, {{rus - 1, rus}}}};          // Cyrillic
+Replay Record(const std::string& path, int field) {
+  Replay replay{path, {}};
+  char value[64];
+  charsift::trace::Start(&replay.calls);
+  Query(Wide(path), field, value);
+  charsift::trace::Stop();
+  return replay;
 }
 
-// How many opens of the chain each label costs before it answers.
-constexpr int kChainOpens[kLabelCount] = {1, 1, 2, 3, 6, 6, 5, 6, 2, 4};
+// Every read of every floor goes here, allocated and touched before timing.
+std::vector<char> floorBuffer(std::size_t{10240} * 1024);
 
-void Floor(const WideString& path, const std::vector<Open>& opens, std::size_t count) {
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(path.c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  for (std::size_t i = 0; i < count; ++i) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    DWORD high = 0, got = 0;
-    if (opens[i].size) benchmark::DoNotOptimize(GetFileSize(file, &high));
-    for (const Read& r : opens[i].reads) {
-      BYTE signature[8];
-      std::unique_ptr<BYTE[]> sample(r.buffer ? new BYTE[r.buffer]() : nullptr);
-      BYTE* buffer = r.buffer ? sample.get() : signature;
-      if (!r.buffer) std::memset(signature, 0, r.size);
-      SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-      ReadFile(file, buffer, r.size, &got, nullptr);
-      benchmark::DoNotOptimize(buffer);
+void Floor(const Replay& replay) {
+  using charsift::trace::Op;
+  std::vector<char>& buffer = floorBuffer;
+  int open[4], depth = 0; // probes nest no opens, but a few would do
+  struct stat st;
+  for (const charsift::trace::Call& call : replay.calls) {
+    const int fd = depth > 0 ? open[depth - 1] : -1;
+    switch (call.op) {
+    case Op::Find:
+      benchmark::DoNotOptimize(stat(replay.path.c_str(), &st));
+      break;
+    case Op::Open:
+      if (depth < 4) open[depth++] = ::open(replay.path.c_str(), O_RDONLY | O_CLOEXEC);
+      break;
+    case Op::Size:
+      benchmark::DoNotOptimize(fstat(fd, &st));
+      break;
+    case Op::Seek:
+      benchmark::DoNotOptimize(lseek(fd, 0, SEEK_SET));
+      break;
+    case Op::Read:
+      benchmark::DoNotOptimize(
+          read(fd, buffer.data(), std::min<std::size_t>(call.bytes, buffer.size())));
+      break;
+    case Op::Close:
+      if (depth > 0) close(open[--depth]);
+      break;
     }
-    CloseHandle(file);
   }
+  benchmark::ClobberMemory();
 }
 
 // Feeds the file (up to limit bytes) to uchardet as its own tool does, in
@@ -230,9 +236,9 @@ const char* Uchardet(uchardet_t detector, const std::string& path, std::size_t l
 }
 
 // ---- Results --------------------------------------------------------------------------
-// CPU seconds per iteration, the least over the repetitions: the machine is
-// shared, and a neighbour only ever adds time.
-std::map<std::string, double> best;
+// CPU seconds per iteration of each repetition; the table shows the median,
+// which a neighbour on this shared machine moves least.
+std::map<std::string, std::vector<double>> runsOf;
 
 class Collector : public benchmark::BenchmarkReporter {
 public:
@@ -240,13 +246,18 @@ public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      const double t = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      auto [it, fresh] = best.emplace(run.run_name.function_name, t);
-      if (!fresh) it->second = std::min(it->second, t);
+      runsOf[run.run_name.function_name].push_back(run.cpu_accumulated_time /
+                                                   static_cast<double>(run.iterations));
     }
     std::fputc('.', stderr);
   }
 };
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 std::string SizeName(std::uintmax_t n) {
   return n >= 1 << 20 ? std::to_string(n >> 20) + " MB"
@@ -309,6 +320,132 @@ struct TempDir {
   }
 };
 
+// The walk: 64 KB buffers as the UTF-8 probe reads them, a zero last.
+const std::pair<const char*, std::string> kWalks[] = {{"ASCII prose", kEnglish},
+                                                      {"Russian UTF-8", kRussian},
+                                                      {"CJK UTF-8", kCjk},
+                                                      {"Windows-1251", SingleByte(kRussian, false)},
+                                                      {"binary", Noise(4096, 11)}};
+
+std::vector<std::string> RegisterWalks() {
+  std::vector<std::string> buffers;
+  for (const auto& [name, text] : kWalks)
+    buffers.push_back(Fill("", text, 65535) + '\0');
+  for (std::size_t w = 0; w < buffers.size(); ++w) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(buffers[w].data());
+    const std::size_t size = buffers[w].size();
+    Add("walk/" + std::to_string(w),
+        [=] { benchmark::DoNotOptimize(IsValidUtf8(data, size, true)); });
+    Add("memchr/" + std::to_string(w), [=] {
+      benchmark::DoNotOptimize(data);
+      benchmark::DoNotOptimize(std::memchr(data, 0, size));
+    });
+  }
+  return buffers;
+}
+
+// One file of every label and size; the 100 MB ones are 1 MB of content
+// and a hole, since no probe reads past 64 KB.
+bool WriteTestFiles(const fs::path& dir, bool smoke, std::vector<TestFile>& files) {
+  std::vector<std::uintmax_t> sizes = {100, 4096, 65536};
+  if (!smoke) sizes.insert(sizes.end(), {1 << 20, 100 << 20});
+  for (const std::uintmax_t size : sizes) {
+    for (int label = 0; label < kLabelCount; ++label) {
+      TestFile f{label, size, "", std::string(kLabels[label]) + ", " + SizeName(size)};
+      f.path = (dir / (std::to_string(label) + "-" + std::to_string(size) + ExtensionOf(label)))
+                   .string();
+      if (!WriteFile(f.path, Content(label, std::min<std::uintmax_t>(size, 1 << 20)), size)) {
+        std::fprintf(stderr, "cannot write %s\n", f.path.c_str());
+        return false;
+      }
+      files.push_back(f);
+    }
+  }
+  return true;
+}
+
+// "/i", the suffix of the benchmarks of file i (built so, since GCC 12 sees
+// a false overlap in "/" + std::to_string(i)).
+std::string Id(std::size_t i) {
+  std::string id(1, '/');
+  id += std::to_string(i);
+  return id;
+}
+
+// The two queries, their floors and the peers, for every file. Each file
+// must be in the page cache, answer its own label, and be readable by
+// libmagic, or the run stops.
+bool RegisterQueries(const std::vector<TestFile>& files, magic_t magic, uchardet_t detector) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const TestFile& f = files[i];
+    const WideString wide = Wide(f.path);
+    char value[64];
+    Uchardet(nullptr, f.path, SIZE_MAX);
+    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
+    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
+        !magic_file(magic, f.path.c_str())) {
+      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
+      return false;
+    }
+    const std::string id = Id(i), path = f.path;
+    const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
+    Add("encoding" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 1, v));
+    });
+    Add("encoding.floor" + id, [=] { Floor(encodingCalls); });
+    Add("type" + id, [=] {
+      char v[64];
+      benchmark::DoNotOptimize(Query(wide, 0, v));
+    });
+    Add("type.floor" + id, [=] { Floor(typeCalls); });
+    Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
+    Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
+    Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
+  }
+  return true;
+}
+
+double T(const std::string& name) { return Median(runsOf[name]); }
+
+std::string Ratio(double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); }
+
+// The table on stdout, and per size the mean over the ten labels (a mixed
+// folder) for the plot.
+void Report(const std::vector<std::string>& walkBuffers, const std::vector<TestFile>& files,
+            const std::string& plotData) {
+  Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",
+       "uchardet", "÷ Charsift", "uchardet 64K", "÷ Charsift", "libmagic", "÷ Charsift"});
+  Row(std::vector<std::string>(13, "---"));
+  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
+    const double walk = T("walk/" + std::to_string(w)), floor = T("memchr/" + std::to_string(w));
+    // An early stop (an invalid sequence, a zero byte) has no rate worth printing.
+    auto rate = [](double s) {
+      return s < 5e-8 ? Micro(s) : Cell("%.1f GB/s", 65536 / s / 1e9) + ", " + Micro(s);
+    };
+    Row({std::string("UTF-8 walk vs memchr, 64 KB ") + kWalks[w].first, rate(walk), rate(floor),
+         Ratio(walk, floor), "", "", "", "", "", "", "", "", ""});
+  }
+  std::map<std::uintmax_t, std::array<double, 5>> perSize;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string id = Id(i);
+    const double q = T("encoding" + id), floor = T("encoding.floor" + id), u = T("uchardet" + id),
+                 u64 = T("uchardet64k" + id), m = T("magic" + id);
+    const double type = T("type" + id), typeFloor = T("type.floor" + id);
+    Row({"query, " + files[i].name, Micro(q), Micro(floor), Ratio(q, floor), Micro(type),
+         Micro(typeFloor), Ratio(type, typeFloor), Micro(u), Ratio(u, q), Micro(u64), Ratio(u64, q),
+         Micro(m), Ratio(m, q)});
+    const double costs[5] = {q, floor, u, u64, m};
+    for (int k = 0; k < 5; ++k)
+      perSize[files[i].size][k] += costs[k] * 1e6 / kLabelCount;
+  }
+  if (std::FILE* plot = plotData.empty() ? nullptr : std::fopen(plotData.c_str(), "w")) {
+    for (const auto& [size, c] : perSize)
+      std::fprintf(plot, "%ju %g %g %g %g %g\n", size, c[0], c[1], c[2], c[3], c[4]);
+    std::fclose(plot);
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -329,121 +466,22 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
 
-  // The walk: 64 KB buffers as the UTF-8 probe reads them, a zero last.
-  const std::pair<const char*, std::string> walks[] = {
-      {"ASCII prose", kEnglish},
-      {"Russian UTF-8", kRussian},
-      {"CJK UTF-8", kCjk},
-      {"Windows-1251", SingleByte(kRussian, false)},
-      {"binary", Noise(4096, 11)}};
-  std::vector<std::string> walkBuffers;
-  for (const auto& [name, text] : walks)
-    walkBuffers.push_back(Fill("", text, 65535) + '\0');
-  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(walkBuffers[w].data());
-    const std::size_t size = walkBuffers[w].size();
-    Add("walk/" + std::to_string(w),
-        [=] { benchmark::DoNotOptimize(IsValidUtf8(data, size, true)); });
-    Add("memchr/" + std::to_string(w), [=] {
-      benchmark::DoNotOptimize(data);
-      benchmark::DoNotOptimize(std::memchr(data, 0, size));
-    });
-  }
-
-  // One file of every label and size; the 100 MB ones are 1 MB of content
-  // and a hole, since no probe reads past 64 KB.
+  const std::vector<std::string> walkBuffers = RegisterWalks();
   TempDir temp;
-  std::vector<std::uintmax_t> sizes = {100, 4096, 65536};
-  if (!smoke) sizes.insert(sizes.end(), {1 << 20, 100 << 20});
   std::vector<TestFile> files;
-  for (const std::uintmax_t size : sizes) {
-    for (int label = 0; label < kLabelCount; ++label) {
-      TestFile f{label, size, "", std::string(kLabels[label]) + ", " + SizeName(size)};
-      f.path =
-          (temp.path / (std::to_string(label) + "-" + std::to_string(size) + ExtensionOf(label)))
-              .string();
-      if (!WriteFile(f.path, Content(label, std::min<std::uintmax_t>(size, 1 << 20)), size)) {
-        std::fprintf(stderr, "cannot write %s\n", f.path.c_str());
-        return 1;
-      }
-      files.push_back(f);
-    }
-  }
-
+  if (!WriteTestFiles(temp.path, smoke, files)) return 1;
   magic_t magic = magic_open(MAGIC_MIME_ENCODING);
   uchardet_t detector = uchardet_new();
   if (!magic || magic_load(magic, nullptr) != 0 || !detector) {
     std::fprintf(stderr, "cannot start libmagic or uchardet\n");
     return 1;
   }
-  const std::vector<Open> chain = EncodingChain();
-  const std::vector<Open> typeChain(chain.begin() + 3, chain.begin() + 4);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const TestFile& f = files[i];
-    const WideString wide = Wide(f.path);
-    // The page cache holds every file, each answers its own label, and
-    // libmagic can read it.
-    char value[64];
-    Uchardet(nullptr, f.path, SIZE_MAX);
-    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
-    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
-        !magic_file(magic, f.path.c_str())) {
-      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
-      return 1;
-    }
-    const std::string id = "/" + std::to_string(i), path = f.path;
-    const std::size_t opens = static_cast<std::size_t>(kChainOpens[f.label]);
-    Add("encoding" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 1, v));
-    });
-    Add("encoding.floor" + id, [=, &chain] { Floor(wide, chain, opens); });
-    Add("type" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 0, v));
-    });
-    Add("type.floor" + id, [=, &typeChain] { Floor(wide, typeChain, 1); });
-    Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
-    Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
-    Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
-  }
+  if (!RegisterQueries(files, magic, detector)) return 1;
 
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::fputc('\n', stderr);
-  auto t = [](const std::string& name) { return best.count(name) ? best[name] : 0.0; };
-  auto ratio = [](double a, double b) { return b > 0 ? Cell("%.2f", a / b) : std::string("-"); };
-
-  Row({"measurement", "Charsift", "floor", "÷ floor", "Charsift Type", "floor", "÷ floor",
-       "uchardet", "÷ Charsift", "uchardet 64K", "÷ Charsift", "libmagic", "÷ Charsift"});
-  Row(std::vector<std::string>(13, "---"));
-  for (std::size_t w = 0; w < walkBuffers.size(); ++w) {
-    const double walk = t("walk/" + std::to_string(w)), floor = t("memchr/" + std::to_string(w));
-    // An early stop (an invalid sequence, a zero byte) has no rate worth printing.
-    auto rate = [](double s) {
-      return s < 5e-8 ? Micro(s) : Cell("%.1f GB/s", 65536 / s / 1e9) + ", " + Micro(s);
-    };
-    Row({std::string("UTF-8 walk vs memchr, 64 KB ") + walks[w].first, rate(walk), rate(floor),
-         ratio(walk, floor), "", "", "", "", "", "", "", "", ""});
-  }
-  // The plot: per size, the mean over the ten labels (a mixed folder).
-  std::map<std::uintmax_t, std::array<double, 5>> perSize;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string id = "/" + std::to_string(i);
-    const double q = t("encoding" + id), floor = t("encoding.floor" + id), u = t("uchardet" + id),
-                 u64 = t("uchardet64k" + id), m = t("magic" + id);
-    Row({"query, " + files[i].name, Micro(q), Micro(floor), ratio(q, floor), Micro(t("type" + id)),
-         Micro(t("type.floor" + id)), ratio(t("type" + id), t("type.floor" + id)), Micro(u),
-         ratio(u, q), Micro(u64), ratio(u64, q), Micro(m), ratio(m, q)});
-    const double costs[5] = {q, floor, u, u64, m};
-    for (int k = 0; k < 5; ++k)
-      perSize[files[i].size][k] += costs[k] * 1e6 / kLabelCount;
-  }
-  if (std::FILE* plot = plotData.empty() ? nullptr : std::fopen(plotData.c_str(), "w")) {
-    for (const auto& [size, c] : perSize)
-      std::fprintf(plot, "%ju %g %g %g %g %g\n", size, c[0], c[1], c[2], c[3], c[4]);
-    std::fclose(plot);
-  }
+  Report(walkBuffers, files, plotData);
   magic_close(magic);
   uchardet_delete(detector);
   return 0;

@@ -1,6 +1,7 @@
 #include "Charsift.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "CIniFile.h"
 #include "ContPlug.h"
@@ -75,18 +76,10 @@ void LoadSettingsForModule(const std::string& modulePath) {
   if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
     CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
 
-  ReadIniInteger(settingsPath, "text_buffer_size_kb", text_buffer_size_kb);
-  ReadIniInteger(settingsPath, "utf8_buffer_size_kb", utf8_buffer_size_kb);
-  ReadIniList(settingsPath, "binary_ignore", binary_ignore);
-  ReadIniInteger(settingsPath, "oem_enabled", oem_enabled);
-  ReadIniInteger(settingsPath, "oem_buffer_size_kb", oem_buffer_size_kb);
-  ReadIniInteger(settingsPath, "oem_percent", oem_percent);
-  ReadIniList(settingsPath, "oem_ignore", oem_ignore);
-  ReadIniInteger(settingsPath, "rus_enabled", rus_enabled);
-  ReadIniInteger(settingsPath, "rus_buffer_size_kb", rus_buffer_size_kb);
-  ReadIniInteger(settingsPath, "rus_min_size", rus_min_size);
-  ReadIniInteger(settingsPath, "rus_percent", rus_percent);
-  ReadIniInteger(settingsPath, "rus_word_len", rus_word_len);
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) ReadIniInteger(settingsPath, row.key, *row.integer);
+    if (row.list) ReadIniList(settingsPath, row.key, *row.list);
+  }
 }
 
 void LoadSettings() {
@@ -98,6 +91,12 @@ void LoadSettings() {
 }
 
 // ---- Exports -------------------------------------------------------------------
+namespace {
+
+bool IsField(int index) { return index >= 0 && index < static_cast<int>(std::size(FieldTable)); }
+
+} // namespace
+
 // No exception may reach the host: each export answers "field empty"
 // instead, which is also what a failed sample allocation gives.
 extern "C" {
@@ -105,7 +104,7 @@ extern "C" {
 CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetSupportedField(int FieldIndex, char* FieldName,
                                                            char* Units, int maxlen) {
   try {
-    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_MORE_FIELDS;
+    if (!IsField(FieldIndex)) return FT_NO_MORE_FIELDS;
     const FieldRow& row = FieldTable[FieldIndex];
     CopyToHostBuffer(FieldName, row.name, maxlen);
     CopyToHostBuffer(Units, row.choices, maxlen);
@@ -122,10 +121,10 @@ CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValue(char*, int, int, void*, int, i
 CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName, int FieldIndex,
                                                    int, void* FieldValue, int maxlen, int) {
   try {
-    if (FieldIndex < 0 || FieldIndex > 1) return FT_NO_SUCH_FIELD;
+    if (!IsField(FieldIndex)) return FT_NO_SUCH_FIELD;
     const WideString path = FileName ? WideString(FileName) : WideString();
     const char* value;
-    if (FieldIndex == 0)
+    if (FieldIndex == kTypeField)
       value = IsFolder(path) ? "Folder" : FileIsText(path) ? "Text" : "Binary";
     else
       value = ClassifyEncoding(path);
@@ -158,11 +157,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #else
 namespace {
 
-// dlopen runs this after the settings' own initialisers (they come earlier
-// in the link order); dlclose runs the release.
+// Any address inside the module names it to dladdr. A variable of internal
+// linkage, unlike an exported function, cannot be interposed by a host that
+// exports a function of the same name.
+const char moduleAnchor = 0;
+
+// dlopen runs this once the settings hold their defaults; dlclose runs the
+// release.
 struct ModuleEntry {
   ModuleEntry() {
-    ModuleInstance = reinterpret_cast<HMODULE>(&ContentGetValueW);
+    ModuleInstance = const_cast<char*>(&moduleAnchor);
     try {
       LoadSettings();
     } catch (...) {

@@ -11,6 +11,9 @@ struct FieldRow {
   const char* choices;
 };
 
+// The rows of FieldTable, by the field index the host passes.
+constexpr int kTypeField = 0;
+constexpr int kEncodingField = 1;
 extern const FieldRow FieldTable[2];
 
 // The module instance whose path locates the settings file; set by the

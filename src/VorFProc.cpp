@@ -1,40 +1,66 @@
 #include "VorFProc.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
+#include "CIniFile.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-int text_buffer_size_kb = 1;
-int utf8_buffer_size_kb = 64;
-std::string binary_ignore;
-int oem_enabled = 1;
-int oem_buffer_size_kb = 1;
-int oem_percent = 18;
-std::string oem_ignore = "AB BB";
-int rus_enabled = 1;
-int rus_buffer_size_kb = 2;
-int rus_min_size = 8;
-int rus_percent = 30;
-int rus_word_len = 0;
+// The one place the built-in defaults are written. The variables below take
+// theirs from here by key, checked at compile time.
+constexpr SettingRow SettingsTable[12] = {
+    {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
+    {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
+    {"binary_ignore", nullptr, &binary_ignore, 0, ""},
+    {"oem_enabled", &oem_enabled, nullptr, 1, nullptr},
+    {"oem_buffer_size_kb", &oem_buffer_size_kb, nullptr, 1, nullptr},
+    {"oem_percent", &oem_percent, nullptr, 18, nullptr},
+    {"oem_ignore", nullptr, &oem_ignore, 0, "AB BB"},
+    {"rus_enabled", &rus_enabled, nullptr, 1, nullptr},
+    {"rus_buffer_size_kb", &rus_buffer_size_kb, nullptr, 2, nullptr},
+    {"rus_min_size", &rus_min_size, nullptr, 8, nullptr},
+    {"rus_percent", &rus_percent, nullptr, 30, nullptr},
+    {"rus_word_len", &rus_word_len, nullptr, 0, nullptr},
+};
+
+namespace {
+
+consteval const SettingRow& RowOf(std::string_view key) {
+  for (const SettingRow& row : SettingsTable)
+    if (key == row.key) return row;
+  throw "not a setting"; // no constant: a key missing from the table fails the build
+}
+
+} // namespace
+
+// The integers are constant-initialised: they hold their defaults before
+// any code of the module runs. The lists are constructed ahead of every
+// ordinary initialiser (the module entry's among them), whatever the order
+// of the sources in the link.
+constinit int text_buffer_size_kb = RowOf("text_buffer_size_kb").integerDefault;
+constinit int utf8_buffer_size_kb = RowOf("utf8_buffer_size_kb").integerDefault;
+CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf("binary_ignore").listDefault;
+constinit int oem_enabled = RowOf("oem_enabled").integerDefault;
+constinit int oem_buffer_size_kb = RowOf("oem_buffer_size_kb").integerDefault;
+constinit int oem_percent = RowOf("oem_percent").integerDefault;
+CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf("oem_ignore").listDefault;
+constinit int rus_enabled = RowOf("rus_enabled").integerDefault;
+constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
+constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
+constinit int rus_percent = RowOf("rus_percent").integerDefault;
+constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
 
 void ResetSettings() {
-  text_buffer_size_kb = 1;
-  utf8_buffer_size_kb = 64;
-  binary_ignore.clear();
-  oem_enabled = 1;
-  oem_buffer_size_kb = 1;
-  oem_percent = 18;
-  oem_ignore = "AB BB";
-  rus_enabled = 1;
-  rus_buffer_size_kb = 2;
-  rus_min_size = 8;
-  rus_percent = 30;
-  rus_word_len = 0;
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) *row.integer = row.integerDefault;
+    if (row.list) *row.list = row.listDefault;
+  }
 }
 
 void ReleaseListSettings() {
@@ -45,7 +71,9 @@ void ReleaseListSettings() {
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
   charsift::fault::NoteAllocation(size);
   if (charsift::fault::ShouldFail(charsift::fault::Call::Allocation)) throw std::bad_alloc();
-  data_.reset(new BYTE[size]());
+  // Zeroing only what the read leaves: filling a 64 KB sample that the read
+  // overwrites anyway would cost as much as the read.
+  data_ = std::make_unique_for_overwrite<BYTE[]>(size);
 }
 
 // ---- Path and file probes -------------------------------------------------------
@@ -104,6 +132,13 @@ bool ReadSignature(HANDLE file, BYTE* buffer, DWORD size) {
 }
 
 } // namespace
+
+bool SampleBuffer::ReadFromStart(HANDLE file, DWORD count, DWORD& bytesRead) {
+  const bool ok = ::ReadFromStart(file, data_.get(), count, bytesRead);
+  const std::size_t filled = ok ? std::min<std::size_t>(bytesRead, size_) : 0;
+  if (filled < size_) data_[filled] = 0;
+  return ok;
+}
 
 const DWORD PlatformId = QueryPlatformId();
 
@@ -215,9 +250,10 @@ bool HandleIsUtf8(HANDLE file) {
   SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
   DWORD bytesRead = 0;
   // One byte less than the buffer, so the sample always ends in a zero.
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
-  return IsValidUtf8(sample.Data(), sample.Size(), true);
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
+  // The walk ends at the first zero: the one after the bytes read, or one
+  // of theirs.
+  return IsValidUtf8(sample.Data(), std::size_t{bytesRead} + 1, true);
 }
 
 bool FileIsUtf8NoBom(const WideString& path) {
@@ -237,11 +273,8 @@ bool IsCodeListed(int code, const std::string& list) {
 
 namespace {
 
-int UpperHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Code lists are written with upper-case digits only.
+int UpperHexDigit(char c) { return c >= 'a' && c <= 'f' ? -1 : HexDigit(c); }
 
 } // namespace
 
@@ -272,6 +305,25 @@ CodeSet BinaryCodes(const std::string& ignore) {
   return binary;
 }
 
+// Whether the bytes hold a code of the set, which holds codes below 0x20
+// only: a word of eight bytes none of which is below 0x20 is skipped whole.
+bool HasBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet& binary) {
+  constexpr std::uint64_t kSpaces = 0x2020202020202020ULL, kHighs = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes + i, sizeof w);
+    // Nonzero exactly when some byte is below 0x20 (bytes from 0x80 up
+    // have their high bit already and are masked out by ~w).
+    if (((w - kSpaces) & ~w & kHighs) == 0) continue;
+    for (std::size_t k = i; k < i + 8; ++k)
+      if (binary.has[bytes[k]]) return true;
+  }
+  for (; i < count; ++i)
+    if (binary.has[bytes[i]]) return true;
+  return false;
+}
+
 int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextSampleKb : sizeKb; }
 
 } // namespace
@@ -286,22 +338,31 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return false;
   const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
-  std::uint32_t histogram[128] = {};
-  std::uint64_t total = 0;
   const CodeSet binary = BinaryCodes(binary_ignore);
   SampleBuffer sample(size);
   DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
     return false;
+  // A binary code anywhere makes the sample no text and its statistics
+  // void, so a block is looked at without a branch per byte, and the walk
+  // stops after the block that holds the first one.
   const BYTE* bytes = sample.Data();
-  for (DWORD i = 0; i < bytesRead; ++i) {
-    const BYTE b = bytes[i];
-    if (binary.has[b]) return false;
-    if (wantOem && b >= 128) {
-      ++total;
-      ++histogram[b - 128];
+  if (!wantOem) return !HasBinaryCode(bytes, bytesRead, binary);
+  std::uint32_t counts[256] = {};
+  constexpr DWORD kBlock = 1024;
+  for (DWORD start = 0; start < bytesRead; start += kBlock) {
+    const DWORD end = std::min(bytesRead, start + kBlock);
+    bool hit = false;
+    for (DWORD i = start; i < end; ++i) {
+      hit |= binary.has[bytes[i]];
+      ++counts[bytes[i]];
     }
+    if (hit) return false;
   }
+  std::uint64_t total = 0;
+  for (int code = 128; code <= 255; ++code)
+    total += counts[code];
+  const std::uint32_t* histogram = counts + 128;
   if (!wantOem || total == 0) return true;
   const CodeSet ignored = ListedCodes(oem_ignore);
   for (int code = 128; code <= 255; ++code) {
@@ -379,8 +440,7 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   const int kb = sizeKb < 1 ? 1 : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb : sizeKb;
   SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
   DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
   if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size)) return false;
   const int count = static_cast<int>(bytesRead);
   if (HasCyrillicText(sample.Data(), count, false)) return true;

@@ -11,6 +11,9 @@
 using WideString = std::basic_string<WCHAR>;
 
 // ---- Settings: process-wide, defaults built in, overridden at load --------
+// A list setting's constructor runs before the ordinary initialisers of
+// every source, so the module entry may read the settings from any of them.
+#define CHARSIFT_EARLY_INIT __attribute__((init_priority(101)))
 extern int text_buffer_size_kb;
 extern int utf8_buffer_size_kb;
 extern std::string binary_ignore;
@@ -23,6 +26,17 @@ extern int rus_buffer_size_kb;
 extern int rus_min_size;
 extern int rus_percent;
 extern int rus_word_len;
+
+// One row per setting, in the order the settings file is read: its key, its
+// variable (an integer or a code list) and its built-in default.
+struct SettingRow {
+  const char* key;
+  int* integer; // null for a list
+  std::string* list;
+  int integerDefault;
+  const char* listDefault;
+};
+extern const SettingRow SettingsTable[12];
 
 // Puts every setting back to its built-in default.
 void ResetSettings();
@@ -52,13 +66,19 @@ private:
   HANDLE handle_;
 };
 
-// A zero-filled sample buffer from the heap, released when it goes out of
-// scope. A failed allocation throws std::bad_alloc.
+// A sample buffer from the heap, released when it goes out of scope. A
+// failed allocation throws std::bad_alloc. ReadFromStart fills it with the
+// bytes read and one zero after them: all a zero-filled buffer would show
+// to a walk that stops at its first zero. Nothing is filled twice, so a
+// large sample of a small file costs no more than the bytes read.
 class SampleBuffer {
 public:
   explicit SampleBuffer(std::size_t size);
   BYTE* Data() { return data_.get(); }
   std::size_t Size() const { return size_; }
+  // Seeks to the start and reads count bytes (at most Size()) with one
+  // request; false when the read fails.
+  bool ReadFromStart(HANDLE file, DWORD count, DWORD& bytesRead);
 
 private:
   std::unique_ptr<BYTE[]> data_;

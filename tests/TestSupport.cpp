@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -32,6 +33,19 @@ std::string Hex(const Bytes& bytes) {
   }
   if (!out.empty()) out.pop_back();
   return out;
+}
+
+std::string TestName(std::string_view why) {
+  std::string name;
+  for (char c : why) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      name += c;
+    else if (!name.empty() && name.back() != '_')
+      name += '_';
+  }
+  while (!name.empty() && name.back() == '_')
+    name.pop_back();
+  return name;
 }
 
 WideString Wide(const fs::path& path) {

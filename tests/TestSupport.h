@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "VorFProc.h"
@@ -24,6 +25,20 @@ std::string Hex(const Bytes& bytes);
 WideString Wide(const fs::path& path);
 // A path from the build (a POSIX path) in the form this platform's calls take.
 fs::path HostPath(const std::string& buildPath);
+
+// Whether the path probes take the ANSI calls: the platform reports no NT.
+// The win32 suite runs once more with Wine reporting Windows 98.
+inline bool UsesAnsiCalls() { return PlatformId != VER_PLATFORM_WIN32_NT; }
+
+// A parameterised row named after its `why`: letters and digits kept, any
+// other run one '_'. The name then says what the row pins and stays the same
+// from build to build, where gtest's default prints the row's raw bytes.
+std::string TestName(std::string_view why);
+struct NamedByWhy {
+  template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return TestName(info.param.why);
+  }
+};
 
 // A fresh folder under the temporary folder, removed with its content.
 class TempDir {

@@ -7,6 +7,7 @@
 #include "Charsift.h"
 #include "Encodings.h"
 #include "TestSupport.h"
+#include "reference/ApplySettings.h"
 #include "reference/ReferenceClassifier.h"
 
 using namespace testing_support;
@@ -134,21 +135,6 @@ TEST(Chain, Utf16IsNotText) {
 }
 
 // ---- Against the reference ----------------------------------------------------------
-void Apply(const reference::Settings& s) {
-  text_buffer_size_kb = s.textKb;
-  utf8_buffer_size_kb = s.utf8Kb;
-  binary_ignore = s.binaryIgnore;
-  oem_enabled = s.oemEnabled;
-  oem_buffer_size_kb = s.oemKb;
-  oem_percent = s.oemPercent;
-  oem_ignore = s.oemIgnore;
-  rus_enabled = s.rusEnabled;
-  rus_buffer_size_kb = s.rusKb;
-  rus_min_size = s.rusMinSize;
-  rus_percent = s.rusPercent;
-  rus_word_len = s.rusWordLen;
-}
-
 class RandomCase {
 public:
   explicit RandomCase(std::uint32_t seed) : rng_(seed) {}
@@ -231,7 +217,7 @@ TEST(Chain, MatchesTheReferenceOnRandomFiles) {
     const Bytes content = random.Content();
     const auto path = dir.Write(std::to_string(i) + ".bin", content);
     const std::string expected = reference::Classify(path, s);
-    Apply(s);
+    reference::ApplyToModule(s);
     ++seen[expected];
     ASSERT_EQ(ClassifyEncoding(Wide(path)), expected)
         << "case " << i << ", " << content.size() << " bytes starting "

@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CyrillicText, ::testing::Values(
   TextRow{Letters(100, 100), -1, false, 101, 0, false, "above 100 the share never passes"},
   TextRow{Letters(100, 100), -1, false, 101, 3, true, "only the run rule can then pass"},
   TextRow{Letters(0, 1), 0, false, 0, 0, false, "an empty sample holds no letters"}
-));
+), NamedByWhy());
 // clang-format on
 
 // ---- Samples from files -----------------------------------------------------------
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CyrillicFile, ::testing::Values(
   FileRow{Repeat(' ', 100), 2, 8, 0, false, false, "no letters"},
   FileRow{Bytes{}, 2, 0, 0, false, false, "minimum 0 lets an empty sample through"},
   FileRow{Bytes{}, 2, -1, 0, false, false, "a negative minimum as well"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(CyrillicFile, OemFlagIsClearedWhenNothingIsFound) {

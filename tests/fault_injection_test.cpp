@@ -144,6 +144,24 @@ TEST_F(FaultInjection, AFailingCallIsAFalseAnswer) {
   }
 }
 
+// read(2) may come back short (FUSE, network file systems, procfs) or be
+// interrupted: every sample must still be the file's first bytes.
+TEST_F(FaultInjection, ShortReadsGiveTheSameAnswers) {
+  const fs::path big = dir_.Write("big.txt", Concat({Repeat('a', 5000), Repeat(0xE0, 3000)}));
+  files_.push_back(big);
+  for (const fs::path& file : files_) {
+    for (int field = 0; field < 2; ++field) {
+      fault::Reset();
+      const Answer whole = Query(file, field);
+      for (std::size_t limit : {std::size_t{1}, std::size_t{7}, std::size_t{1000}}) {
+        fault::SetShortReads(limit);
+        const Answer piecemeal = Query(file, field);
+        EXPECT_EQ(piecemeal.value, whole.value) << file << " field " << field << " by " << limit;
+      }
+    }
+  }
+}
+
 // The file changes between two probes of one query; each probe sees the
 // file as it is when it opens it.
 TEST_F(FaultInjection, FileChangesBetweenProbes) {

@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, IniInteger, ::testing::Values(
   IntegerRow{"\t4", false, 0, "a tab is no blank"},
   IntegerRow{"1e3", false, 0, "no exponent"},
   IntegerRow{"4\0"s, false, 0, "an embedded zero is a character"}
-));
+), NamedByWhy());
 // clang-format on
 
 struct IniRow {
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, IniString, ::testing::Values(
   IniRow{"[ini]\nj=" + kHuge + "\nk=v\n", "ini", "k", "v", "a 100 KB line before the key"},
   IniRow{"[ini]\nj=a\0b\nk=v\n"s, "ini", "k", "v", "a zero byte does not end the file"},
   IniRow{"", "ini", "k", "dflt", "empty file"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(IniString, NoUsableFileGivesTheDefault) {

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Signatures, ::testing::Values(
   SignatureRow{Text(" {\\rtf"), false, false, false, false, "a leading blank"},
   SignatureRow{Text("\xEF\xBB\xBF{\\rtf"), false, false, true, false, "mark before the header: UTF-8 only"},
   SignatureRow{B({0x7B, 0x5C, 0x72, 0x74, 0x66, 0x00}), false, false, false, true, "a zero after the header"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(Signatures, NoFileNoSignature) {

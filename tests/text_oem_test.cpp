@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CodeLists, ::testing::Values(
   ListRow{"00 FF", {0x00, 0xFF}, "both ends of the code range"},
   ListRow{EvenCodes300(), EvenCodes(), "300 entries, repeats included"},
   ListRow{std::string("0A\0 0B", 6), {0x0B}, "an embedded zero is no blank, nor the end"}
-));
+), NamedByWhy());
 // clang-format on
 
 // ---- Binary codes -------------------------------------------------------------
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BinaryIgnore, ::testing::Values(
   IgnoreRow{"1A  1B", {0x1A, 0x1B}, "two blanks separate as well as one"},
   IgnoreRow{" 1B ", {0x1B}, "outer blanks"},
   IgnoreRow{"09 0A 0D 20 7F 80 FF", {}, "listing text codes changes nothing"}
-));
+), NamedByWhy());
 // clang-format on
 
 // ---- Text samples -------------------------------------------------------------
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, TextSample, ::testing::Values(
   TextRow{Repeat('t', 2048), 2000000000, "", true, "a huge setting is capped, not honoured"},
   TextRow{TextWithAt(2048, 1500, 1), 2000000000, "", false, "the capped sample still covers 2 KB"},
   TextRow{Bytes{}, 0, "", true, "an empty file is text whatever the sample size"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(TextSample, EmptyFileIsTextWithoutASample) {
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, OemShare, ::testing::Values(
          "the OEM sample is the full 1024 bytes"},
   OemRow{Concat({Repeat(0xC4, 100), TextWithAt(925, 924, 0)}), 18, "AB BB", true,
          "a zero beyond the OEM sample is not seen"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(OemShare, NoSampleIsNoOem) {

@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Utf8FileRows, ::testing::Values(
   FileRow{B({0xEF, 0xBB}), true, "two bytes of a mark are just a cut sequence"},
   FileRow{B({'a', 'b', 'c'}), false, "7-bit only"},
   FileRow{B({}), false, "empty file"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(Utf8File, MarkStopsTheFileTestButNotTheHandleTest) {
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Utf8Clamp, ::testing::Values(
   ClampRow{1, 1, 1024, "the lower bound itself"},
   ClampRow{64, 64, 65536, "the default: 65535 bytes read"},
   ClampRow{20000, 10240, 10485760, "above the ceiling the sample is 10 MiB"}
-));
+), NamedByWhy());
 // clang-format on
 
 } // namespace

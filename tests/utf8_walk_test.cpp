@@ -14,6 +14,8 @@ struct WalkRow {
   const char* why;
 };
 
+void PrintTo(const WalkRow& row, std::ostream* os) { *os << row.why; }
+
 class Utf8WalkRows : public ::testing::TestWithParam<WalkRow> {};
 
 TEST_P(Utf8WalkRows, AnswersBothFlags) {
@@ -47,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Utf8WalkRows, ::testing::Values(
   WalkRow{B({}), false, false, "empty"},
   WalkRow{B({0xE2}), false, false, "a single lead byte sets no flag"},
   WalkRow{B({0xE2, 0x82}), true, false, "one continuation byte is enough for the flag"}
-));
+), NamedByWhy());
 // clang-format on
 
 TEST(Utf8TrailTable, FollowsTheRuleForAll256Bytes) {

@@ -12,6 +12,7 @@ std::atomic<std::size_t> largest{0};
 std::atomic<int> opens{0};
 std::atomic<OpenHook> openHook{nullptr};
 std::atomic<void*> openContext{nullptr};
+std::atomic<std::size_t> shortReads{0};
 
 } // namespace
 
@@ -28,6 +29,7 @@ void Reset() {
   largest = 0;
   opens = 0;
   openHook = nullptr;
+  shortReads = 0;
 }
 
 int Seen(Call call) { return seen[static_cast<int>(call)]; }
@@ -55,5 +57,9 @@ void BeforeOpen() {
   const int n = ++opens;
   if (OpenHook hook = openHook.load()) hook(n, openContext.load());
 }
+
+void SetShortReads(std::size_t bytes) { shortReads = bytes; }
+
+std::size_t ShortReadLimit() { return shortReads; }
 
 } // namespace charsift::fault

@@ -25,8 +25,14 @@ std::size_t LargestAllocation();
 using OpenHook = void (*)(int n, void* context);
 void SetOpenHook(OpenHook hook, void* context);
 void BeforeOpen();
+// Makes every read(2) of the layer deliver at most `bytes` bytes, after
+// being interrupted once, as FUSE, network file systems and procfs may; 0
+// reads as asked.
+void SetShortReads(std::size_t bytes);
+std::size_t ShortReadLimit();
 #else
 constexpr bool ShouldFail(Call) { return false; }
+constexpr std::size_t ShortReadLimit() { return 0; }
 constexpr void NoteAllocation(std::size_t) {}
 constexpr void BeforeOpen() {}
 #endif

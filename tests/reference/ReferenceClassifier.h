@@ -115,6 +115,14 @@ inline bool IsCyrillic(const Bytes& sample, bool oem, const Settings& s) {
   return letters * 100 / static_cast<long long>(sample.size()) >= s.rusPercent;
 }
 
+// Type's text test, also the Encoding chain's: an empty file is text, any
+// other needs a text sample without a binary code.
+inline bool IsTextFile(const Bytes& f, const Settings& s) {
+  // The text sample is capped at 10240 KB like the UTF-8 one.
+  const long long textBytes = std::min(s.textKb, 10240) * 1024LL;
+  return f.empty() || (textBytes > 0 && IsText(Head(f, textBytes), s.binaryIgnore));
+}
+
 // The label of a file's content.
 inline std::string ClassifyBytes(const Bytes& f, const Settings& s) {
   auto startsWith = [&](std::initializer_list<int> sig) {
@@ -125,10 +133,7 @@ inline std::string ClassifyBytes(const Bytes& f, const Settings& s) {
   if (startsWith({'{', '\\', 'r', 't', 'f'})) return "RTF";
   if (startsWith({0xEF, 0xBB, 0xBF})) return "UTF-8 BOM";
   if (IsUtf8(Head(f, std::clamp(s.utf8Kb, 1, 10240) * 1024LL - 1))) return "UTF-8 no BOM";
-  // The text and OEM samples are capped at 10240 KB like the UTF-8 one.
-  const long long textBytes = std::min(s.textKb, 10240) * 1024LL;
-  if (!f.empty() && (textBytes <= 0 || !IsText(Head(f, textBytes), s.binaryIgnore)))
-    return "Binary";
+  if (!IsTextFile(f, s)) return "Binary";
   if (s.oemEnabled != 0 && s.oemKb > 0 && IsOem(Head(f, std::min(s.oemKb, 10240) * 1024LL), s))
     return "DOS";
   if (s.rusEnabled != 0) {

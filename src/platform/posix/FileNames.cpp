@@ -6,22 +6,24 @@ namespace charsift::names {
 
 namespace {
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
+// Writes cp as (generalized) UTF-8 at out; returns the end.
+char* PutUtf8(char* out, std::uint32_t cp) {
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
 }
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
@@ -62,20 +64,24 @@ std::size_t SequenceLength(std::string_view bytes, std::uint32_t& cp) {
 } // namespace
 
 std::string BytesFromUtf16(std::u16string_view name) {
-  std::string out;
-  out.reserve(name.size());
+  // Every unit takes at most three bytes (a pair takes four for two units).
+  std::string out(name.size() * 3, '\0');
+  char* end = out.data();
   for (std::size_t i = 0; i < name.size(); ++i) {
     const std::uint32_t unit = name[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-        name[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (name[i + 1] - 0xDC00u));
+    if (unit < 0x80) {
+      *end++ = static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+               name[i + 1] <= 0xDFFF) {
+      end = PutUtf8(end, 0x10000 + ((unit - 0xD800) << 10) + (name[i + 1] - 0xDC00u));
       ++i;
     } else if (const int byte = EscapedByte(static_cast<char16_t>(unit)); byte >= 0) {
-      out.push_back(static_cast<char>(byte));
+      *end++ = static_cast<char>(byte);
     } else {
-      AppendUtf8(out, unit); // a lone surrogate takes its generalized three-byte form
+      end = PutUtf8(end, unit); // a lone surrogate takes its generalized three-byte form
     }
   }
+  out.resize(static_cast<std::size_t>(end - out.data()));
   return out;
 }
 

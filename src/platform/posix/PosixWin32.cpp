@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "../CallTrace.h"
 #include "../FaultInjection.h"
 #include "FileNames.h"
 
@@ -52,15 +54,41 @@ BOOL FailWith(DWORD code) {
   return FALSE;
 }
 
-// File handles carry the descriptor plus one, so that no valid handle is
-// null and INVALID_HANDLE_VALUE (all bits set) never names a descriptor.
-HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
+// A handle carries its kind in its two low bits, so that a file handle
+// given to FindClose, or a search handle to CloseHandle, fails with
+// ERROR_INVALID_HANDLE as in kernel32 instead of closing something else.
+// Null and INVALID_HANDLE_VALUE (all bits set) are of neither kind.
+constexpr std::uintptr_t kKindMask = 3, kFileKind = 1, kSearchKind = 2;
 
-int FdFromHandle(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
-  const std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
-  if (value < 0 || value > INT_MAX) return -1;
-  return static_cast<int>(value);
+// An open file. A regular file keeps its position here and is read with
+// pread(2), so that moving the position costs no system call; its size is
+// the one its open saw, as each probe sees a file as it was when it opened it.
+struct OpenFile {
+  int fd;
+  bool regular;
+  std::uint64_t size;
+  std::uint64_t position;
+};
+
+HANDLE HandleFromFile(OpenFile* file) {
+  return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(file) | kFileKind);
+}
+
+OpenFile* FileFromHandle(HANDLE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (handle == INVALID_HANDLE_VALUE || (value & kKindMask) != kFileKind) return nullptr;
+  return reinterpret_cast<OpenFile*>(value & ~kKindMask);
+}
+
+// A search handle holds no state: the record is filled by FindFirstFile.
+HANDLE NewSearchHandle() {
+  static std::atomic<std::uintptr_t> serial{0};
+  return reinterpret_cast<HANDLE>((++serial << 2 & ~kKindMask) | kSearchKind);
+}
+
+bool IsSearchHandle(HANDLE handle) {
+  return handle != INVALID_HANDLE_VALUE &&
+         (reinterpret_cast<std::uintptr_t>(handle) & kKindMask) == kSearchKind;
 }
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so any input
@@ -168,16 +196,17 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-struct FindRecord {}; // only the search handle's identity matters here
-
-// FindFirstFile: the first entry matching the path; a wildcard in the last
-// component is matched against the folder's names, the smallest name
-// (as NTFS lists them, "." first) being the first match.
+// FindFirstFile: the first entry matching the path. '?' and '*' are legal
+// in POSIX names, so the entry of that very name wins; only when there is
+// none is a wildcard in the last component matched against the folder's
+// names, the smallest name (as NTFS lists them, "." first) being the first
+// match.
 bool FindFirst(const std::string& path, struct stat* st) {
   if (path.empty()) return false;
+  if (StatEntry(path, st)) return true;
   const std::size_t slash = path.rfind('/');
   const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (last.find_first_of("*?") == std::string::npos) return StatEntry(path, st);
+  if (last.find_first_of("*?") == std::string::npos) return false;
 
   const std::string folder =
       slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -203,7 +232,7 @@ template <typename FindData> HANDLE FindFirstCommon(const std::string& path, Fin
     return INVALID_HANDLE_VALUE;
   }
   if (findData) FillFindData(st, findData);
-  return new FindRecord;
+  return NewSearchHandle();
 }
 
 HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
@@ -224,7 +253,9 @@ HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
     lastError = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
-  return HandleFromFd(fd);
+  const bool regular = S_ISREG(st.st_mode);
+  return HandleFromFile(
+      new OpenFile{fd, regular, regular ? static_cast<std::uint64_t>(st.st_size) : 0, 0});
 }
 
 // Reads a whole regular file; a folder, a FIFO or a device is no file here.
@@ -302,6 +333,7 @@ DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD code) { lastError = code; }
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
+  charsift::trace::Note(charsift::trace::Op::Find);
   if (charsift::fault::ShouldFail(charsift::fault::Call::FindFirstFileW)) {
     lastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
@@ -314,14 +346,12 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
 }
 
 BOOL FindClose(HANDLE findHandle) {
-  if (findHandle == nullptr || findHandle == INVALID_HANDLE_VALUE)
-    return FailWith(ERROR_INVALID_HANDLE);
-  delete static_cast<FindRecord*>(findHandle);
-  return TRUE;
+  return IsSearchHandle(findHandle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE) {
+  charsift::trace::Note(charsift::trace::Op::Open);
   charsift::fault::BeforeOpen();
   if (charsift::fault::ShouldFail(charsift::fault::Call::CreateFileW)) {
     lastError = ERROR_ACCESS_DENIED;
@@ -337,41 +367,62 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
 
 // GetFileSize: only files have a size; a pipe or a device fails, as on Windows.
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
-  struct stat st;
-  const int fd = FdFromHandle(file);
-  if (fd < 0 || fstat(fd, &st) != 0) {
+  charsift::trace::Note(charsift::trace::Op::Size);
+  const OpenFile* open = FileFromHandle(file);
+  if (open == nullptr) {
     lastError = ERROR_INVALID_HANDLE;
     return INVALID_FILE_SIZE;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (!open->regular) {
     lastError = ERROR_INVALID_FUNCTION;
     return INVALID_FILE_SIZE;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(open->size >> 32);
   lastError = ERROR_SUCCESS; // so a size whose low part is all ones is no failure
-  return static_cast<DWORD>(size & 0xFFFFFFFFu);
+  return static_cast<DWORD>(open->size & 0xFFFFFFFFu);
 }
 
+// SetFilePointer: the new position from the start, the current position or
+// the end; a position before the start fails. A regular file's position
+// lives in its handle.
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
+  charsift::trace::Note(charsift::trace::Op::Seek);
   if (charsift::fault::ShouldFail(charsift::fault::Call::SetFilePointer)) {
     lastError = ERROR_NEGATIVE_SEEK;
     return INVALID_SET_FILE_POINTER;
   }
-  const int fd = FdFromHandle(file);
+  OpenFile* open = FileFromHandle(file);
+  if (open == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return INVALID_SET_FILE_POINTER;
+  }
   std::int64_t distance = distanceToMove;
   if (distanceToMoveHigh) {
     distance = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
         static_cast<DWORD>(distanceToMove));
   }
-  const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
-                     : moveMethod == FILE_CURRENT ? SEEK_CUR
-                                                  : SEEK_END;
-  const off_t position = fd < 0 ? -1 : lseek(fd, static_cast<off_t>(distance), whence);
-  if (position < 0) {
-    lastError = fd < 0 ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno);
-    return INVALID_SET_FILE_POINTER;
+  std::int64_t position;
+  if (open->regular) {
+    const std::int64_t base = moveMethod == FILE_BEGIN ? 0
+                              : moveMethod == FILE_CURRENT
+                                  ? static_cast<std::int64_t>(open->position)
+                                  : static_cast<std::int64_t>(open->size);
+    position = base + distance;
+    if (position < 0) {
+      lastError = ERROR_NEGATIVE_SEEK;
+      return INVALID_SET_FILE_POINTER;
+    }
+    open->position = static_cast<std::uint64_t>(position);
+  } else {
+    const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                       : moveMethod == FILE_CURRENT ? SEEK_CUR
+                                                    : SEEK_END;
+    position = lseek(open->fd, static_cast<off_t>(distance), whence);
+    if (position < 0) {
+      lastError = ErrorFromErrno(errno);
+      return INVALID_SET_FILE_POINTER;
+    }
   }
   const auto unsignedPosition = static_cast<std::uint64_t>(position);
   if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
@@ -379,26 +430,57 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
   return static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
 }
 
-// ReadFile: one read request; whatever it delivers is the answer.
+// One read(2) or pread(2), cut short and interrupted first when the tests
+// ask for it.
+ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint64_t position) {
+  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
+    static thread_local bool interrupted = false;
+    if ((interrupted = !interrupted)) {
+      errno = EINTR;
+      return -1;
+    }
+    size = std::min(size, limit);
+  }
+  return file.regular ? pread(file.fd, buffer, size, static_cast<off_t>(position))
+                      : read(file.fd, buffer, size);
+}
+
+// ReadFile: a file delivers the count asked for, or all that is left before
+// its end. read(2) may deliver less on FUSE, network file systems and procfs,
+// so read on until then; the size the open saw ends a regular file without
+// one more call. A pipe or device with nothing more at hand ends the read
+// with what it gave.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
+  charsift::trace::Note(charsift::trace::Op::Read, bytesToRead);
   if (bytesRead) *bytesRead = 0;
   if (charsift::fault::ShouldFail(charsift::fault::Call::ReadFile))
     return FailWith(ERROR_INVALID_FUNCTION);
-  const int fd = FdFromHandle(file);
-  if (fd < 0) return FailWith(ERROR_INVALID_HANDLE);
-  ssize_t n;
-  do {
-    n = read(fd, buffer, bytesToRead);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return FailWith(ErrorFromErrno(errno));
-  if (bytesRead) *bytesRead = static_cast<DWORD>(n);
+  OpenFile* open = FileFromHandle(file);
+  if (open == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  DWORD total = 0;
+  while (total < bytesToRead) {
+    const ssize_t n = ReadSome(*open, static_cast<char*>(buffer) + total, bytesToRead - total,
+                               open->position + total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno != EAGAIN || total == 0)) return FailWith(ErrorFromErrno(errno));
+    if (n <= 0) break;
+    total += static_cast<DWORD>(n);
+    // procfs and sysfs report sizes of 0 or a page whatever they hold:
+    // only a size the read has reached ends it early.
+    if (open->regular && open->size > 0 && open->position + total >= open->size) break;
+  }
+  if (open->regular) open->position += total;
+  if (bytesRead) *bytesRead = total;
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {
-  const int fd = FdFromHandle(object);
-  if (fd < 0 || close(fd) != 0) return FailWith(ERROR_INVALID_HANDLE);
-  return TRUE;
+  charsift::trace::Note(charsift::trace::Op::Close);
+  OpenFile* open = FileFromHandle(object);
+  if (open == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  const int result = close(open->fd);
+  delete open;
+  return result == 0 ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }
 
 // GetModuleFileNameA: the full path of the module that holds the given
