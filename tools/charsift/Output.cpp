@@ -227,7 +227,8 @@ void Progress::Draw() {
   last_ = Clock::now();
   const double seconds = std::chrono::duration<double>(last_ - start_).count();
   char counts[96];
-  std::snprintf(counts, sizeof counts, "%zu files, %.0f files/s", files_,
+  std::snprintf(counts, sizeof counts, "%zu %s, %.0f files/s", files_,
+                files_ == 1 ? "file" : "files",
                 seconds > 0 ? static_cast<double>(files_) / seconds : 0.0);
   std::string text = counts;
   // One line, never wrapped: a long folder keeps its end.
