@@ -200,7 +200,10 @@ void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
 }
 
 // ---- UTF-8 without a mark -----------------------------------------------------------
-bool HandleIsUtf8(HANDLE file) {
+bool HandleIsUtf8(HANDLE file) { return InspectUtf8Sample(file, false).valid; }
+
+Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
+  Utf8SampleFacts facts;
   // Concurrent clamps store the same value; the atomic access keeps them
   // from being a data race.
   std::atomic_ref<int> setting(utf8_buffer_size_kb);
@@ -213,11 +216,14 @@ bool HandleIsUtf8(HANDLE file) {
     setting.store(kb, std::memory_order_relaxed);
   }
   SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
-  DWORD bytesRead = 0;
+  facts.size = sample.Size();
   // One byte less than the buffer, so the sample always ends in a zero.
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
-  return IsValidUtf8(sample.Data(), sample.Size(), true);
+  facts.read =
+      ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), facts.bytesRead);
+  if (!facts.read) return facts;
+  facts.valid = IsValidUtf8(sample.Data(), sample.Size(), true);
+  if (locateStop) facts.stop = LocateUtf8Stop(sample.Data(), sample.Size());
+  return facts;
 }
 
 bool FileIsUtf8NoBom(const WideString& path) {
@@ -283,37 +289,9 @@ bool IsBinaryCode(int code) {
 
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   isOem = false;
-  // A negative size is no sample at all, like 0; a huge one is capped.
-  if (sizeKb <= 0) return false;
-  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
-  std::uint32_t histogram[128] = {};
-  std::uint64_t total = 0;
-  const CodeSet binary = BinaryCodes(binary_ignore);
-  SampleBuffer sample(size);
-  DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
-    return false;
-  const BYTE* bytes = sample.Data();
-  for (DWORD i = 0; i < bytesRead; ++i) {
-    const BYTE b = bytes[i];
-    if (binary.has[b]) return false;
-    if (wantOem && b >= 128) {
-      ++total;
-      ++histogram[b - 128];
-    }
-  }
-  if (!wantOem || total == 0) return true;
-  const CodeSet ignored = ListedCodes(oem_ignore);
-  for (int code = 128; code <= 255; ++code) {
-    if (ignored.has[code]) continue;
-    if (!((code >= 0xB0 && code <= 0xDF) || code == 0xFF)) continue;
-    const std::int64_t share =
-        static_cast<std::int64_t>(histogram[code - 128]) * 100 / static_cast<std::int64_t>(total);
-    if (share >= oem_percent) {
-      isOem = true;
-      break;
-    }
-  }
+  const TextSampleFacts facts = InspectTextSample(file, sizeKb, wantOem);
+  if (!facts.IsText()) return false;
+  isOem = wantOem && facts.IsOem();
   return true;
 }
 
@@ -362,29 +340,18 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  if (rus_word_len > 0) {
-    int run = 0;
-    for (int i = 0; i < count; ++i) {
-      // Letters and others alternate unpredictably in real text: no branch.
-      const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
-      run = (run + 1) & -is;
-      if (run >= rus_word_len) return true;
-    }
-  }
-  return CountLetters(buffer, count, oem) * 100 / count >= rus_percent;
+  if (rus_word_len > 0 && CyrillicRun(buffer, count, oem, rus_word_len) >= rus_word_len)
+    return true;
+  return CyrillicShare(buffer, count, oem) >= rus_percent;
 }
 
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   isOem = false;
-  const int kb = sizeKb < 1 ? 1 : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb : sizeKb;
-  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
-  DWORD bytesRead = 0;
-  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(sample.Size() - 1), bytesRead))
-    return false;
-  if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size)) return false;
-  const int count = static_cast<int>(bytesRead);
-  if (HasCyrillicText(sample.Data(), count, false)) return true;
-  if (HasCyrillicText(sample.Data(), count, true)) {
+  CyrillicSample sample(file, sizeKb);
+  if (!sample.read || !sample.LongEnough()) return false;
+  const int count = static_cast<int>(sample.bytesRead);
+  if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
+  if (HasCyrillicText(sample.buffer.Data(), count, true)) {
     isOem = true;
     return true;
   }
@@ -395,4 +362,79 @@ bool FileHasCyrillic(const WideString& path, bool& isOem) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
   return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+}
+
+// ---- The numbers behind the answers ---------------------------------------------
+TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
+  TextSampleFacts facts;
+  // A negative size is no sample at all, like 0; a huge one is capped.
+  if (sizeKb <= 0) return facts;
+  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
+  std::uint32_t histogram[128] = {};
+  const CodeSet binary = BinaryCodes(binary_ignore);
+  SampleBuffer sample(size);
+  if (!ReadFromStart(file, sample.Data(), static_cast<DWORD>(size), facts.bytesRead) ||
+      facts.bytesRead == 0)
+    return facts;
+  facts.read = true;
+  const BYTE* bytes = sample.Data();
+  for (DWORD i = 0; i < facts.bytesRead; ++i) {
+    const BYTE b = bytes[i];
+    if (binary.has[b]) {
+      facts.binaryAt = i;
+      facts.binaryCode = b;
+      return facts;
+    }
+    if (wantOem && b >= 128) {
+      ++facts.upper;
+      ++histogram[b - 128];
+    }
+  }
+  if (!wantOem || facts.upper == 0) return facts;
+  // The commonest code decides: if any code reaches the threshold, it does.
+  const CodeSet ignored = ListedCodes(oem_ignore);
+  for (int code = 0xB0; code <= 0xFF; ++code) {
+    if (ignored.has[code] || (code > 0xDF && code != 0xFF)) continue;
+    if (facts.leadCode < 0 || histogram[code - 128] > facts.leadCount) {
+      facts.leadCode = code;
+      facts.leadCount = histogram[code - 128];
+    }
+  }
+  return facts;
+}
+
+std::int64_t TextSampleFacts::LeadShare() const {
+  return upper == 0 ? 0 : static_cast<std::int64_t>(leadCount * 100 / upper);
+}
+
+bool TextSampleFacts::IsOem() const {
+  return upper > 0 && leadCode >= 0 && LeadShare() >= oem_percent;
+}
+
+std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
+  return count <= 0 ? 0 : CountLetters(buffer, count, oem) * 100 / count;
+}
+
+int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
+  int run = 0, longest = 0;
+  for (int i = 0; i < count; ++i) {
+    // Letters and others alternate unpredictably in real text: no branch.
+    const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
+    run = (run + 1) & -is;
+    longest = run > longest ? run : longest;
+    if (stopAt > 0 && run >= stopAt) break;
+  }
+  return longest;
+}
+
+CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)
+    : buffer(static_cast<std::size_t>(sizeKb < 1                 ? 1
+                                      : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
+                                                                 : sizeKb) *
+             1024) {
+  read = ReadFromStart(file, buffer.Data(), static_cast<DWORD>(buffer.Size() - 1), bytesRead);
+}
+
+bool CyrillicSample::LongEnough() const {
+  return static_cast<std::int64_t>(bytesRead) >= static_cast<std::int64_t>(rus_min_size);
 }
