@@ -25,11 +25,24 @@ WideString HostPath(const fs::path& p) {
 #endif
 }
 
+// A path as the console shows it: UTF-8 on Windows (charsift sets the
+// console to it), the name's own bytes elsewhere.
 std::string Display(const fs::path& p) {
+#ifdef _WIN32
+  const std::u8string u = p.u8string();
+  return std::string(u.begin(), u.end());
+#else
+  return p.native();
+#endif
+}
+
+// The module's path as the module itself sees it: in the ANSI code page,
+// which its settings calls take.
+std::string ModulePathAnsi(const fs::path& p) {
   try {
     return p.string();
   } catch (const std::exception&) {
-    return "?";
+    return std::string();
   }
 }
 
@@ -234,12 +247,17 @@ std::string ExplainPath(const WideString& path, Step& step) {
 
 int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std::FILE* out) {
   ResetSettings();
-  const std::string module = Display(modulePath);
-  LoadSettingsForModule(module);
-  const std::string settings = ReplaceExtension(module, ".ini");
+  const std::string module = ModulePathAnsi(modulePath);
   std::error_code ec;
-  std::fprintf(out, "settings: %s%s\n", settings.c_str(),
-               fs::is_regular_file(fs::path(settings), ec) ? "" : " (none: built-in defaults)");
+  if (module.empty()) {
+    // No settings file could be named either: the module would keep its defaults.
+    std::fprintf(out, "settings: none: built-in defaults\n");
+  } else {
+    LoadSettingsForModule(module);
+    const std::string settings = ReplaceExtension(module, ".ini");
+    std::fprintf(out, "settings: %s%s\n", Display(fs::path(settings)).c_str(),
+                 fs::is_regular_file(fs::path(settings), ec) ? "" : " (none: built-in defaults)");
+  }
   int status = 0;
   for (const fs::path& path : paths) {
     const WideString host = HostPath(path);
