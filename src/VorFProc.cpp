@@ -250,7 +250,7 @@ Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
     kb = kMaxUtf8SampleKb;
     setting.store(kb, std::memory_order_relaxed);
   }
-  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
+  SampleBuffer sample(static_cast<std::size_t>(kb) * kBytesPerKb);
   facts.size = sample.Size();
   // One byte less than the buffer, so the sample always ends in a zero.
   facts.read = sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), facts.bytesRead);
@@ -301,8 +301,6 @@ CodeSet ListedCodes(const std::string& list) {
 
 namespace {
 
-bool IsControlCode(int code) { return code < 32 && code != 9 && code != 10 && code != 13; }
-
 // The binary codes under one binary_ignore list, as IsBinaryCode gives them.
 CodeSet BinaryCodes(const std::string& ignore) {
   const CodeSet listed = ListedCodes(ignore);
@@ -337,7 +335,7 @@ int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextS
 } // namespace
 
 bool IsBinaryCode(int code) {
-  if (code >= 32 || !IsControlCode(code)) return false;
+  if (!IsControlCode(code)) return false;
   return !IsCodeListed(code, binary_ignore);
 }
 
@@ -366,8 +364,9 @@ bool FileIsOem(const WideString& path) {
 
 // ---- Cyrillic letters -----------------------------------------------------------
 bool IsCyrillicLetter(BYTE b, bool oem) {
-  if (!oem) return b >= 0xC0;
-  return (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1);
+  if (!oem) return b >= kFirst1251Letter;
+  return (b >= kFirst866Letter && b <= kLast866LowLetter) ||
+         (b >= kFirst866HighLetter && b <= kLast866Letter);
 }
 
 namespace {
@@ -380,11 +379,13 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
   if (oem) {
     for (int i = 0; i < count; ++i) {
       const BYTE b = buffer[i];
-      letters += (static_cast<BYTE>(b - 0x80) < 0x30) | (static_cast<BYTE>(b - 0xE0) < 0x12);
+      letters +=
+          (static_cast<BYTE>(b - kFirst866Letter) <= kLast866LowLetter - kFirst866Letter) |
+          (static_cast<BYTE>(b - kFirst866HighLetter) <= kLast866Letter - kFirst866HighLetter);
     }
   } else {
     for (int i = 0; i < count; ++i)
-      letters += buffer[i] >= 0xC0;
+      letters += buffer[i] >= kFirst1251Letter;
   }
   return letters;
 }
@@ -423,7 +424,7 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   TextSampleFacts facts;
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return facts;
-  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
+  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
   const CodeSet binary = BinaryCodes(binary_ignore);
   SampleBuffer sample(size);
   if (!sample.ReadFromStart(file, static_cast<DWORD>(size), facts.bytesRead) ||
@@ -446,7 +447,7 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   // without a branch per byte, and the walk stops after the block that holds
   // the first one.
   std::uint32_t counts[256] = {};
-  constexpr DWORD kBlock = 1024;
+  constexpr DWORD kBlock = 1024; // bytes counted between two looks for a binary code
   for (DWORD start = 0; start < facts.bytesRead; start += kBlock) {
     const DWORD end = std::min(facts.bytesRead, start + kBlock);
     bool hit = false;
@@ -461,8 +462,8 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   if (facts.upper == 0) return facts;
   // The commonest code decides: if any code reaches the threshold, it does.
   const CodeSet ignored = ListedCodes(oem_ignore);
-  for (int code = 0xB0; code <= 0xFF; ++code) {
-    if (ignored.has[code] || (code > 0xDF && code != 0xFF)) continue;
+  for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {
+    if (ignored.has[code] || !IsPseudoGraphicsCode(code)) continue;
     if (facts.leadCode < 0 || counts[code] > facts.leadCount) {
       facts.leadCode = code;
       facts.leadCount = counts[code];
@@ -499,7 +500,7 @@ CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)
     : buffer(static_cast<std::size_t>(sizeKb < 1                 ? 1
                                       : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
                                                                  : sizeKb) *
-             1024) {
+             kBytesPerKb) {
   read = buffer.ReadFromStart(file, static_cast<DWORD>(buffer.Size() - 1), bytesRead);
 }
 

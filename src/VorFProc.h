@@ -50,6 +50,29 @@ constexpr int kMaxTextSampleKb = 10240;
 constexpr int kMaxUtf8SampleKb = 10240;
 constexpr int kMaxRusSampleKb = 2048;
 
+// ---- The byte ranges the tests are built on -----------------------------------
+// A sample size setting counts kilobytes of this many bytes.
+constexpr std::size_t kBytesPerKb = 1024;
+
+// Control codes below 0x20 mark a binary file, but for tab, line feed and
+// carriage return, which every text holds.
+constexpr bool IsControlCode(int code) {
+  return code >= 0 && code < 0x20 && code != '\t' && code != '\n' && code != '\r';
+}
+
+// The DOS pseudo-graphics codes of code pages 437 and 866: shades, box
+// drawing and blocks (B0 to DF), and the no-break space (FF).
+constexpr int kFirstPseudoGraphics = 0xB0, kLastPseudoGraphics = 0xDF, kNoBreakSpace = 0xFF;
+constexpr bool IsPseudoGraphicsCode(int code) {
+  return (code >= kFirstPseudoGraphics && code <= kLastPseudoGraphics) || code == kNoBreakSpace;
+}
+
+// Windows-1251 letters: А to я from C0 on (Ё and ё, A8 and B8, not counted).
+constexpr BYTE kFirst1251Letter = 0xC0;
+// Code page 866 letters: А to п (80 to AF), then р to я, Ё and ё (E0 to F1).
+constexpr BYTE kFirst866Letter = 0x80, kLast866LowLetter = 0xAF;
+constexpr BYTE kFirst866HighLetter = 0xE0, kLast866Letter = 0xF1;
+
 // ---- Owned resources --------------------------------------------------------
 // A file handle from OpenForReading, closed when it goes out of scope.
 class FileHandle {
