@@ -95,3 +95,13 @@ bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncat
   static const auto walk = Utf8Walks().back().walk;
   return walk(buffer, size, allowTruncated);
 }
+
+// The byte walk the vector walks fall back to, run over the whole buffer.
+Utf8Stop LocateUtf8Stop(const std::uint8_t* buffer, std::size_t size) {
+  WalkState s;
+  const WalkStop stop = WalkBytes(buffer, size, s);
+  const Utf8Stop::Kind kind = stop == WalkStop::Invalid      ? Utf8Stop::Invalid
+                              : stop == WalkStop::Terminator ? Utf8Stop::Terminator
+                                                             : Utf8Stop::End;
+  return {kind, s.i, s.i < size ? buffer[s.i] : std::uint8_t{0}, s.expected, s.sawContinuation};
+}

@@ -29,3 +29,15 @@ struct Utf8Walk {
 // The walks this processor can run, slowest first. IsValidUtf8 uses the
 // last one; tests and benchmarks hold each of them to the plain walk.
 std::span<const Utf8Walk> Utf8Walks();
+
+// Where the byte walk over a buffer of known size stops, and why: the
+// numbers behind IsValidUtf8's answer, for telling a user why a sample is
+// or is not UTF-8.
+struct Utf8Stop {
+  enum Kind { End, Terminator, Invalid } kind;
+  std::size_t offset;   // of the byte that stopped the walk, or the size
+  std::uint8_t byte;    // that byte; 0 at the end
+  int due;              // continuation bytes still due there
+  bool sawContinuation; // a continuation byte was due somewhere before
+};
+Utf8Stop LocateUtf8Stop(const std::uint8_t* buffer, std::size_t size);

@@ -235,7 +235,10 @@ void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
 }
 
 // ---- UTF-8 without a mark -----------------------------------------------------------
-bool HandleIsUtf8(HANDLE file) {
+bool HandleIsUtf8(HANDLE file) { return InspectUtf8Sample(file, false).valid; }
+
+Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
+  Utf8SampleFacts facts;
   // Concurrent clamps store the same value; the atomic access keeps them
   // from being a data race.
   std::atomic_ref<int> setting(utf8_buffer_size_kb);
@@ -247,13 +250,17 @@ bool HandleIsUtf8(HANDLE file) {
     kb = kMaxUtf8SampleKb;
     setting.store(kb, std::memory_order_relaxed);
   }
-  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
-  DWORD bytesRead = 0;
+  SampleBuffer sample(static_cast<std::size_t>(kb) * kBytesPerKb);
+  facts.size = sample.Size();
   // One byte less than the buffer, so the sample always ends in a zero.
-  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
+  facts.read = sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), facts.bytesRead);
+  if (!facts.read) return facts;
   // The walk ends at the first zero: the one after the bytes read, or one
   // of theirs.
-  return IsValidUtf8(sample.Data(), std::size_t{bytesRead} + 1, true);
+  const std::size_t walked = std::size_t{facts.bytesRead} + 1;
+  facts.valid = IsValidUtf8(sample.Data(), walked, true);
+  if (locateStop) facts.stop = LocateUtf8Stop(sample.Data(), walked);
+  return facts;
 }
 
 bool FileIsUtf8NoBom(const WideString& path) {
@@ -294,8 +301,6 @@ CodeSet ListedCodes(const std::string& list) {
 
 namespace {
 
-bool IsControlCode(int code) { return code < 32 && code != 9 && code != 10 && code != 13; }
-
 // The binary codes under one binary_ignore list, as IsBinaryCode gives them.
 CodeSet BinaryCodes(const std::string& ignore) {
   const CodeSet listed = ListedCodes(ignore);
@@ -305,9 +310,10 @@ CodeSet BinaryCodes(const std::string& ignore) {
   return binary;
 }
 
-// Whether the bytes hold a code of the set, which holds codes below 0x20
-// only: a word of eight bytes none of which is below 0x20 is skipped whole.
-bool HasBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet& binary) {
+// Offset of the first byte that is a code of the set, which holds codes
+// below 0x20 only, or -1: a word of eight bytes none of which is below 0x20
+// is skipped whole.
+std::int64_t FirstBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet& binary) {
   constexpr std::uint64_t kSpaces = 0x2020202020202020ULL, kHighs = 0x8080808080808080ULL;
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
@@ -317,11 +323,11 @@ bool HasBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet& binary) 
     // have their high bit already and are masked out by ~w).
     if (((w - kSpaces) & ~w & kHighs) == 0) continue;
     for (std::size_t k = i; k < i + 8; ++k)
-      if (binary.has[bytes[k]]) return true;
+      if (binary.has[bytes[k]]) return static_cast<std::int64_t>(k);
   }
   for (; i < count; ++i)
-    if (binary.has[bytes[i]]) return true;
-  return false;
+    if (binary.has[bytes[i]]) return static_cast<std::int64_t>(i);
+  return -1;
 }
 
 int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextSampleKb : sizeKb; }
@@ -329,52 +335,15 @@ int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextS
 } // namespace
 
 bool IsBinaryCode(int code) {
-  if (code >= 32 || !IsControlCode(code)) return false;
+  if (!IsControlCode(code)) return false;
   return !IsCodeListed(code, binary_ignore);
 }
 
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   isOem = false;
-  // A negative size is no sample at all, like 0; a huge one is capped.
-  if (sizeKb <= 0) return false;
-  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * 1024;
-  const CodeSet binary = BinaryCodes(binary_ignore);
-  SampleBuffer sample(size);
-  DWORD bytesRead = 0;
-  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), bytesRead) || bytesRead == 0)
-    return false;
-  // A binary code anywhere makes the sample no text and its statistics
-  // void, so a block is looked at without a branch per byte, and the walk
-  // stops after the block that holds the first one.
-  const BYTE* bytes = sample.Data();
-  if (!wantOem) return !HasBinaryCode(bytes, bytesRead, binary);
-  std::uint32_t counts[256] = {};
-  constexpr DWORD kBlock = 1024;
-  for (DWORD start = 0; start < bytesRead; start += kBlock) {
-    const DWORD end = std::min(bytesRead, start + kBlock);
-    bool hit = false;
-    for (DWORD i = start; i < end; ++i) {
-      hit |= binary.has[bytes[i]];
-      ++counts[bytes[i]];
-    }
-    if (hit) return false;
-  }
-  std::uint64_t total = 0;
-  for (int code = 128; code <= 255; ++code)
-    total += counts[code];
-  const std::uint32_t* histogram = counts + 128;
-  if (!wantOem || total == 0) return true;
-  const CodeSet ignored = ListedCodes(oem_ignore);
-  for (int code = 128; code <= 255; ++code) {
-    if (ignored.has[code]) continue;
-    if (!((code >= 0xB0 && code <= 0xDF) || code == 0xFF)) continue;
-    const std::int64_t share =
-        static_cast<std::int64_t>(histogram[code - 128]) * 100 / static_cast<std::int64_t>(total);
-    if (share >= oem_percent) {
-      isOem = true;
-      break;
-    }
-  }
+  const TextSampleFacts facts = InspectTextSample(file, sizeKb, wantOem);
+  if (!facts.IsText()) return false;
+  isOem = wantOem && facts.IsOem();
   return true;
 }
 
@@ -395,8 +364,9 @@ bool FileIsOem(const WideString& path) {
 
 // ---- Cyrillic letters -----------------------------------------------------------
 bool IsCyrillicLetter(BYTE b, bool oem) {
-  if (!oem) return b >= 0xC0;
-  return (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1);
+  if (!oem) return b >= kFirst1251Letter;
+  return (b >= kFirst866Letter && b <= kLast866LowLetter) ||
+         (b >= kFirst866HighLetter && b <= kLast866Letter);
 }
 
 namespace {
@@ -409,11 +379,13 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
   if (oem) {
     for (int i = 0; i < count; ++i) {
       const BYTE b = buffer[i];
-      letters += (static_cast<BYTE>(b - 0x80) < 0x30) | (static_cast<BYTE>(b - 0xE0) < 0x12);
+      letters +=
+          (static_cast<BYTE>(b - kFirst866Letter) <= kLast866LowLetter - kFirst866Letter) |
+          (static_cast<BYTE>(b - kFirst866HighLetter) <= kLast866Letter - kFirst866HighLetter);
     }
   } else {
     for (int i = 0; i < count; ++i)
-      letters += buffer[i] >= 0xC0;
+      letters += buffer[i] >= kFirst1251Letter;
   }
   return letters;
 }
@@ -423,28 +395,18 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  if (rus_word_len > 0) {
-    int run = 0;
-    for (int i = 0; i < count; ++i) {
-      // Letters and others alternate unpredictably in real text: no branch.
-      const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
-      run = (run + 1) & -is;
-      if (run >= rus_word_len) return true;
-    }
-  }
-  return CountLetters(buffer, count, oem) * 100 / count >= rus_percent;
+  if (rus_word_len > 0 && CyrillicRun(buffer, count, oem, rus_word_len) >= rus_word_len)
+    return true;
+  return CyrillicShare(buffer, count, oem) >= rus_percent;
 }
 
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   isOem = false;
-  const int kb = sizeKb < 1 ? 1 : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb : sizeKb;
-  SampleBuffer sample(static_cast<std::size_t>(kb) * 1024);
-  DWORD bytesRead = 0;
-  if (!sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), bytesRead)) return false;
-  if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size)) return false;
-  const int count = static_cast<int>(bytesRead);
-  if (HasCyrillicText(sample.Data(), count, false)) return true;
-  if (HasCyrillicText(sample.Data(), count, true)) {
+  CyrillicSample sample(file, sizeKb);
+  if (!sample.read || !sample.LongEnough()) return false;
+  const int count = static_cast<int>(sample.bytesRead);
+  if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
+  if (HasCyrillicText(sample.buffer.Data(), count, true)) {
     isOem = true;
     return true;
   }
@@ -455,4 +417,93 @@ bool FileHasCyrillic(const WideString& path, bool& isOem) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
   return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+}
+
+// ---- The numbers behind the answers ---------------------------------------------
+TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
+  TextSampleFacts facts;
+  // A negative size is no sample at all, like 0; a huge one is capped.
+  if (sizeKb <= 0) return facts;
+  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
+  const CodeSet binary = BinaryCodes(binary_ignore);
+  SampleBuffer sample(size);
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), facts.bytesRead) ||
+      facts.bytesRead == 0)
+    return facts;
+  facts.read = true;
+  const BYTE* bytes = sample.Data();
+  const auto noteBinary = [&](std::size_t from, std::size_t count) {
+    const std::int64_t at = FirstBinaryCode(bytes + from, count, binary);
+    if (at < 0) return false;
+    facts.binaryAt = static_cast<std::int64_t>(from) + at;
+    facts.binaryCode = bytes[facts.binaryAt];
+    return true;
+  };
+  if (!wantOem) {
+    noteBinary(0, facts.bytesRead);
+    return facts;
+  }
+  // A binary code anywhere makes the statistics void, so a block is counted
+  // without a branch per byte, and the walk stops after the block that holds
+  // the first one.
+  std::uint32_t counts[256] = {};
+  constexpr DWORD kBlock = 1024; // bytes counted between two looks for a binary code
+  for (DWORD start = 0; start < facts.bytesRead; start += kBlock) {
+    const DWORD end = std::min(facts.bytesRead, start + kBlock);
+    bool hit = false;
+    for (DWORD i = start; i < end; ++i) {
+      hit |= binary.has[bytes[i]];
+      ++counts[bytes[i]];
+    }
+    if (hit && noteBinary(start, end - start)) return facts;
+  }
+  for (int code = 128; code <= 255; ++code)
+    facts.upper += counts[code];
+  if (facts.upper == 0) return facts;
+  // The commonest code decides: if any code reaches the threshold, it does.
+  const CodeSet ignored = ListedCodes(oem_ignore);
+  for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {
+    if (ignored.has[code] || !IsPseudoGraphicsCode(code)) continue;
+    if (facts.leadCode < 0 || counts[code] > facts.leadCount) {
+      facts.leadCode = code;
+      facts.leadCount = counts[code];
+    }
+  }
+  return facts;
+}
+
+std::int64_t TextSampleFacts::LeadShare() const {
+  return upper == 0 ? 0 : static_cast<std::int64_t>(leadCount * 100 / upper);
+}
+
+bool TextSampleFacts::IsOem() const {
+  return upper > 0 && leadCode >= 0 && LeadShare() >= oem_percent;
+}
+
+std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
+  return count <= 0 ? 0 : CountLetters(buffer, count, oem) * 100 / count;
+}
+
+int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
+  int run = 0, longest = 0;
+  for (int i = 0; i < count; ++i) {
+    // Letters and others alternate unpredictably in real text: no branch.
+    const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
+    run = (run + 1) & -is;
+    longest = run > longest ? run : longest;
+    if (stopAt > 0 && run >= stopAt) break;
+  }
+  return longest;
+}
+
+CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)
+    : buffer(static_cast<std::size_t>(sizeKb < 1                 ? 1
+                                      : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
+                                                                 : sizeKb) *
+             kBytesPerKb) {
+  read = buffer.ReadFromStart(file, static_cast<DWORD>(buffer.Size() - 1), bytesRead);
+}
+
+bool CyrillicSample::LongEnough() const {
+  return static_cast<std::int64_t>(bytesRead) >= static_cast<std::int64_t>(rus_min_size);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "TVorUTF8Detect.h"
 #include "platform/Win32.h"
 
 // A path as the host passes it: UTF-16, whatever the platform's wchar_t.
@@ -48,6 +49,29 @@ void ReleaseListSettings();
 constexpr int kMaxTextSampleKb = 10240;
 constexpr int kMaxUtf8SampleKb = 10240;
 constexpr int kMaxRusSampleKb = 2048;
+
+// ---- The byte ranges the tests are built on -----------------------------------
+// A sample size setting counts kilobytes of this many bytes.
+constexpr std::size_t kBytesPerKb = 1024;
+
+// Control codes below 0x20 mark a binary file, but for tab, line feed and
+// carriage return, which every text holds.
+constexpr bool IsControlCode(int code) {
+  return code >= 0 && code < 0x20 && code != '\t' && code != '\n' && code != '\r';
+}
+
+// The DOS pseudo-graphics codes of code pages 437 and 866: shades, box
+// drawing and blocks (B0 to DF), and the no-break space (FF).
+constexpr int kFirstPseudoGraphics = 0xB0, kLastPseudoGraphics = 0xDF, kNoBreakSpace = 0xFF;
+constexpr bool IsPseudoGraphicsCode(int code) {
+  return (code >= kFirstPseudoGraphics && code <= kLastPseudoGraphics) || code == kNoBreakSpace;
+}
+
+// Windows-1251 letters: А to я from C0 on (Ё and ё, A8 and B8, not counted).
+constexpr BYTE kFirst1251Letter = 0xC0;
+// Code page 866 letters: А to п (80 to AF), then р to я, Ё and ё (E0 to F1).
+constexpr BYTE kFirst866Letter = 0x80, kLast866LowLetter = 0xAF;
+constexpr BYTE kFirst866HighLetter = 0xE0, kLast866Letter = 0xF1;
 
 // ---- Owned resources --------------------------------------------------------
 // A file handle from OpenForReading, closed when it goes out of scope.
@@ -125,3 +149,52 @@ bool IsCyrillicLetter(BYTE b, bool oem);
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem);
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem);
 bool FileHasCyrillic(const WideString& path, bool& isOem);
+
+// ---- The numbers behind the answers -------------------------------------------
+// What the probes above decide by, one struct per sample. The probes take
+// their answers from these same functions, so an explanation built on them
+// gives the numbers the module went by.
+
+// The UTF-8 test's sample: HandleIsUtf8's answer and where its walk stops.
+struct Utf8SampleFacts {
+  bool read = false;    // the read call succeeded
+  std::size_t size = 0; // buffer bytes (one more than asked for)
+  DWORD bytesRead = 0;  // bytes the read delivered
+  bool valid = false;   // HandleIsUtf8's answer
+  Utf8Stop stop{};      // filled only when asked for
+};
+Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop);
+
+// A text or OEM sample: the first binary code and the pseudo-graphics code
+// with the largest share of the upper-half bytes.
+struct TextSampleFacts {
+  bool read = false; // the read delivered at least one byte
+  DWORD bytesRead = 0;
+  std::int64_t binaryAt = -1; // offset of the first binary code, -1: none
+  int binaryCode = -1;
+  std::uint64_t upper = 0; // bytes at or above 0x80 (with statistics)
+  int leadCode = -1;       // unlisted code of B0..DF, FF with the most bytes
+  std::uint64_t leadCount = 0;
+  bool IsText() const { return read && binaryAt < 0; }
+  // The lead code's share of the upper-half bytes, in whole percent.
+  std::int64_t LeadShare() const;
+  // ScanTextSample's OEM flag: the lead code reaches oem_percent.
+  bool IsOem() const;
+};
+TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem);
+
+// The Cyrillic test's numbers for one code page.
+std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem);
+// The longest run of letters, or the first run that reaches stopAt when
+// stopAt is above 0.
+int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt);
+
+// The Cyrillic test's sample, read as HandleHasCyrillic reads it.
+struct CyrillicSample {
+  CyrillicSample(HANDLE file, int sizeKb);
+  SampleBuffer buffer;
+  bool read = false;
+  DWORD bytesRead = 0;
+  // At least rus_min_size bytes arrived.
+  bool LongEnough() const;
+};

@@ -1,11 +1,16 @@
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
 #include <type_traits>
 
 #include "Charsift.h"
+#include "ContPlug.h"
 #include "Encodings.h"
+#include "Explain.h"
 #include "TestSupport.h"
 #include "reference/ApplySettings.h"
 #include "reference/ReferenceClassifier.h"
@@ -231,6 +236,65 @@ TEST(Chain, MatchesTheReferenceOnRandomFiles) {
   for (const char* label : {"UTF-16 LE", "UTF-16 BE", "RTF", "UTF-8 BOM", "UTF-8 no BOM", "Binary",
                             "DOS", "DOS Ru", "ANSI Ru", "ANSI"})
     EXPECT_GT(seen[label], 0) << label << " never drawn; drawn: " << counts;
+}
+
+// The settings as the ini file the module reads.
+std::string IniText(const reference::Settings& s) {
+  const auto line = [](const char* key, const std::string& value) {
+    return std::string(key) + "=" + value + "\n";
+  };
+  return "[ini]\n" + line("text_buffer_size_kb", std::to_string(s.textKb)) +
+         line("utf8_buffer_size_kb", std::to_string(s.utf8Kb)) +
+         line("binary_ignore", s.binaryIgnore) + line("oem_enabled", std::to_string(s.oemEnabled)) +
+         line("oem_buffer_size_kb", std::to_string(s.oemKb)) +
+         line("oem_percent", std::to_string(s.oemPercent)) + line("oem_ignore", s.oemIgnore) +
+         line("rus_enabled", std::to_string(s.rusEnabled)) +
+         line("rus_buffer_size_kb", std::to_string(s.rusKb)) +
+         line("rus_min_size", std::to_string(s.rusMinSize)) +
+         line("rus_percent", std::to_string(s.rusPercent)) +
+         line("rus_word_len", std::to_string(s.rusWordLen));
+}
+
+// The label --explain ends in, read from its last line.
+std::string ExplainedLabel(const fs::path& module, const fs::path& file, const TempDir& dir) {
+  const fs::path outPath = dir / "explained.txt";
+  std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
+  EXPECT_EQ(Explain(module, {file}, out), 0);
+  std::fclose(out);
+  std::ifstream in(outPath, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  const std::string mark = "  Encoding: ";
+  const std::size_t at = text.rfind(mark);
+  const std::size_t end = text.find(", decided at step", at);
+  if (at == std::string::npos || end == std::string::npos) return "<no label>";
+  return text.substr(at + mark.size(), end - at - mark.size());
+}
+
+// --explain reads the ini beside the module and walks the chain with the
+// probes' own numbers: the label it ends in must be the module's answer
+// under any settings, or the explanation tells a story the module did not.
+TEST(Chain, ExplanationEndsInTheModulesAnswer) {
+  SettingsGuard guard;
+  TempDir dir;
+  RandomCase random(12122026);
+  std::map<std::string, int> seen;
+  for (int i = 0; i < 300; ++i) {
+    const reference::Settings s = random.Settings();
+    const Bytes content = random.Content();
+    const fs::path path = dir.Write(std::to_string(i) + ".bin", content);
+    dir.WriteText("Charsift.ini", IniText(s));
+    const std::string explained = ExplainedLabel(dir / "Charsift.so", path, dir);
+    // Explain loaded the settings; the exports answer under them.
+    char value[64] = {};
+    const WideString wide = Wide(path);
+    ASSERT_EQ(ContentGetValueW(wide.c_str(), 1, 0, value, sizeof value, 0), FT_MULTIPLE_CHOICE);
+    ASSERT_EQ(explained, value) << "case " << i << "\n" << IniText(s);
+    ASSERT_EQ(explained, reference::Classify(path, s)) << "case " << i << "\n" << IniText(s);
+    ++seen[explained];
+  }
+  for (const char* label : {"UTF-16 LE", "UTF-16 BE", "RTF", "UTF-8 BOM", "UTF-8 no BOM", "Binary",
+                            "DOS", "DOS Ru", "ANSI Ru", "ANSI"})
+    EXPECT_GT(seen[label], 0) << label << " never explained";
 }
 
 } // namespace
