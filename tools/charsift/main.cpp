@@ -215,7 +215,11 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
         throw UsageError{name + " needs an argument"};
       }
       if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
-      if (eq == std::string::npos) ++i;
+      if (eq != std::string::npos) continue;
+      ++i;
+      // A path given as an argument of its own keeps its exact form (on Windows, UTF-16).
+      if (name == "--module") o.module = args[i].path;
+      if (name == "--files-from") o.filesFrom = args[i].path;
       continue;
     }
     for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4
