@@ -63,6 +63,11 @@ std::size_t SequenceLength(std::string_view bytes, std::uint32_t& cp) {
 
 } // namespace
 
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  char bytes[4];
+  out.append(bytes, PutUtf8(bytes, cp));
+}
+
 std::string BytesFromUtf16(std::u16string_view name) {
   // Every unit takes at most three bytes (a pair takes four for two units).
   std::string out(name.size() * 3, '\0');

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ std::string BytesFromUtf16(std::u16string_view name);
 // The UTF-16 form of a name's bytes: valid UTF-8 decoded, every other byte
 // escaped as U+DC80 plus the byte.
 std::u16string Utf16FromBytes(std::string_view bytes);
+
+// Appends cp as (generalized) UTF-8: one to four bytes.
+void AppendUtf8(std::string& out, std::uint32_t cp);
 
 // The escaped byte a UTF-16 unit stands for, or -1 when it is no escape.
 inline int EscapedByte(char16_t unit) {
