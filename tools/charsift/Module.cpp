@@ -68,7 +68,14 @@ fs::path Module::BesideSelf() {
 #endif
 }
 
-bool Module::Load(const fs::path& path) {
+bool Module::Load(const fs::path& given) {
+  if (given.empty()) {
+    std::fprintf(stderr, "charsift: cannot load module: the path is empty\n");
+    return false;
+  }
+  // A module path is a path: a bare name is a file here, never one the
+  // loader would look for on its library path.
+  const fs::path path = given.has_parent_path() ? given : fs::path(".") / given;
   Library library;
   const std::string error = library.Open(path);
   if (!error.empty()) {
