@@ -2,6 +2,9 @@
 #include "Platform.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "FileNames.h"
@@ -12,16 +15,23 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <atomic>
+#include <csignal>
 #endif
 
 namespace host {
+
+std::string LinkTarget(const fs::path& link) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? "?" : Shown(target);
+}
 
 #ifdef _WIN32
 namespace {
@@ -187,14 +197,34 @@ fs::path SelfDir() {
 
 void BinaryStdin() { _setmode(_fileno(stdin), _O_BINARY); }
 
+std::FILE* OpenList(const fs::path& path, std::string& why) {
+  if (path == "-") {
+    BinaryStdin();
+    return stdin;
+  }
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    why = "is a folder";
+    return nullptr;
+  }
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) why = std::strerror(errno);
+  return file;
+}
+
+// A console's Ctrl-C is the console's own business; the line is left as is.
+void ClearLineOnSignals() {}
+void NoteLineWidth(std::size_t) {}
+
 #else
 namespace {
 
 std::string Reason(int error) {
   switch (error) {
   case ENOENT:
-  case ENOTDIR:
     return "no such file or folder";
+  case ENOTDIR:
+    return "not a folder";
   case EACCES:
   case EPERM:
     return "permission denied";
@@ -312,6 +342,50 @@ fs::path SelfDir() {
 }
 
 void BinaryStdin() {}
+
+std::FILE* OpenList(const fs::path& path, std::string& why) {
+  if (path == "-") return stdin;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  struct stat st;
+  if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(file);
+    file = nullptr;
+    errno = EISDIR;
+  }
+  if (file == nullptr) why = errno == EISDIR ? "is a folder" : Reason(errno);
+  return file;
+}
+
+namespace {
+
+std::atomic<std::size_t> lineWidth{0};
+
+void ClearAndEnd(int signal) {
+  static const char spaces[] = "                                                                ";
+  std::size_t left = lineWidth.load();
+  ssize_t ignored = write(2, "\r", 1);
+  while (left > 0) {
+    const std::size_t n = std::min(left, sizeof spaces - 1);
+    ignored = write(2, spaces, n);
+    left -= n;
+  }
+  ignored = write(2, "\r", 1);
+  (void)ignored;
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+} // namespace
+
+void ClearLineOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = ClearAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM})
+    sigaction(signal, &action, nullptr);
+}
+
+void NoteLineWidth(std::size_t width) { lineWidth.store(width); }
 #endif
 
 } // namespace host

@@ -56,6 +56,13 @@ Look LookAt(const fs::path& path);
 // Why a regular file cannot be opened for reading, or "" when it can.
 std::string ReadProblem(const fs::path& path);
 
+// Where a symbolic link points, as the table shows it; "?" when it cannot be read.
+std::string LinkTarget(const fs::path& link);
+
+// A list of paths opened to read as bytes ("-": standard input); null with
+// the system's reason, also for a folder.
+std::FILE* OpenList(const fs::path& path, std::string& why);
+
 // The identity of a folder (following links), for telling a loop; empty when unknown.
 std::string FolderIdentity(const fs::path& folder);
 
@@ -65,6 +72,11 @@ unsigned UsableProcessors();
 fs::path SelfDir();
 // Standard input as bytes, not text.
 void BinaryStdin();
+
+// On SIGINT or SIGTERM, clears the last width characters drawn on standard
+// error's line, then ends by the signal as it would have without charsift's help.
+void ClearLineOnSignals();
+void NoteLineWidth(std::size_t width);
 
 #ifdef _WIN32
 std::string Utf8(const std::wstring& wide);

@@ -3,13 +3,16 @@
 #include "Walk.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace host {
 
 bool PathList::Next(fs::path& path) {
   std::string bytes;
   for (;;) {
+    errno = 0;
     const int c = std::getc(in_);
+    if (c == EOF && std::ferror(in_)) error_ = errno;
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
 #ifdef _WIN32
       // No Windows name ends with a carriage return: the list's line end does.
@@ -26,24 +29,43 @@ bool PathList::Next(fs::path& path) {
   }
 }
 
-void Walker::Run(const std::vector<fs::path>& paths, PathList* list, const Push& push) {
+void Walker::Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists,
+                 const Push& push) {
   for (const fs::path& path : paths)
-    if (!Visit(path, LookAt(path), push)) return;
-  for (fs::path path; list && list->Next(path);)
-    if (!Visit(path, LookAt(path), push)) return;
+    if (!Visit(path, LookAt(path), true, push)) return;
+  for (PathList& list : lists)
+    for (fs::path path; list.Next(path);)
+      if (!Visit(path, LookAt(path), false, push)) return;
 }
 
-bool Walker::Visit(const fs::path& path, const Look& look, const Push& push) {
-  Item item{path, {}, false, {}};
+namespace {
+
+// A carriage return at the end of a name is unseen on a terminal; it is most
+// often a list's DOS line end.
+std::string WithEnding(const fs::path& path, const std::string& why) {
+  const NativeString& name = path.native();
+  if (name.empty() || name.back() != '\r') return why;
+  return why + " (the name ends with a carriage return)";
+}
+
+} // namespace
+
+bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Push& push) {
+  Item item;
+  item.path = path;
+  item.kind = look.target;
   bool descend = false;
   if (!look.exists || !look.why.empty()) {
-    item.problem = look.why;
+    item.problem = WithEnding(path, look.why);
+    item.unread = true;
   } else if (look.target == Kind::Folder) {
-    descend = options_.recursive && (!look.link || options_.follow);
+    descend = options_.recursive && (!look.link || options_.follow || named);
+    if (look.link) item.link = LinkTarget(path);
   } else if (look.target == Kind::File) {
     item.checkRead = true;
   } else {
     item.problem = "not a regular file";
+    item.unread = true;
   }
 
   std::string identity;
@@ -76,7 +98,7 @@ bool Walker::Visit(const fs::path& path, const Look& look, const Push& push) {
       childLook.exists = true;
       childLook.target = entry.kind;
     }
-    if (!(more = Visit(child, childLook, push))) break;
+    if (!(more = Visit(child, childLook, false, push))) break;
   }
   ancestors_.pop_back();
   return more;

@@ -16,20 +16,28 @@ struct Item {
   fs::path path;
   std::string problem;            // why it cannot be read, told on stderr; "" when it can
   bool checkRead = false;         // a regular file: a worker asks whether it opens
+  bool unread = false;            // missing or unreadable: the summary counts it apart
+  Kind kind = Kind::Unknown;      // what it is, or what a link to it points to
+  std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.
 class PathList {
 public:
-  PathList(std::FILE* in, char separator) : in_(in), separator_(separator) {}
+  PathList(std::FILE* in, char separator, fs::path name)
+      : in_(in), separator_(separator), name_(std::move(name)) {}
   // The next non-empty path; false at the end of the stream or on an error.
   bool Next(fs::path& path);
   bool Failed() const { return std::ferror(in_) != 0; }
+  int Error() const { return error_; } // errno of the failed read
+  const fs::path& Name() const { return name_; }
 
 private:
   std::FILE* in_;
   char separator_;
+  fs::path name_;
+  int error_ = 0;
 };
 
 struct WalkOptions {
@@ -44,12 +52,13 @@ public:
 
   explicit Walker(WalkOptions options) : options_(options) {}
 
-  // Each path of paths, then of list (may be null), each followed under -r by
-  // its entries. A path that is a link is treated as a link in a folder is.
-  void Run(const std::vector<fs::path>& paths, PathList* list, const Push& push);
+  // Each path of paths, then of each list in turn, each followed under -r by
+  // its entries. A link to a folder among paths is gone into, as grep -r and
+  // find -H do; one in a list or in the walk only with -L.
+  void Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists, const Push& push);
 
 private:
-  bool Visit(const fs::path& path, const Look& look, const Push& push);
+  bool Visit(const fs::path& path, const Look& look, bool named, const Push& push);
 
   WalkOptions options_;
   std::vector<std::string> ancestors_; // identities of the folders being walked (-L)
