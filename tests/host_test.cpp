@@ -18,6 +18,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -544,6 +545,44 @@ TEST(Host, RowsStreamAndListsAreRead) {
   ASSERT_FALSE(shown.err.empty());
   EXPECT_EQ(shown.err.back(), '\r') << shown.err;
   EXPECT_EQ(Charsift("-r " + Quote(tree.root)).err, "");
+#ifndef _WIN32
+  // Ctrl-C or a kill clears the progress line, then ends by the signal.
+  for (const int signal : {SIGINT, SIGTERM}) {
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    const std::string err = Text(tree.dir / "progress-err");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(input[0], 0);
+      close(input[1]);
+      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int nullFd = open("/dev/null", O_WRONLY);
+      dup2(errFd, 2);
+      dup2(nullFd, 1);
+      execl(CHARSIFT_HOST_PATH, "charsift", "--progress", "--files-from", "-",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(input[0]);
+    const std::string line = first + "\n";
+    ASSERT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFile(err).find("files/s") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const std::string told = ReadFile(err);
+    const std::size_t drawn = told.find("files/s");
+    ASSERT_NE(drawn, std::string::npos) << told;
+    EXPECT_EQ(told.substr(told.rfind('\r', told.size() - 2)).find_first_not_of("\r "),
+              std::string::npos)
+        << "the line ends cleared: " << told;
+  }
+#endif
 }
 
 // A name that is no UTF-8 reaches the module and prints as itself: its bytes
@@ -588,6 +627,37 @@ TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
 }
 
 #ifndef _WIN32
+// A tree deeper than a path may be long: the walk goes on by descriptors to
+// the file at the bottom, and tells each row whose path the module cannot take.
+TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
+  TempDir dir;
+  const std::string name(200, 'd');
+  std::vector<int> fds{open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int level = 0; level < 25; ++level) {
+    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0700), 0);
+    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  }
+  const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(bottom, 0);
+  ASSERT_EQ(write(bottom, "text\n", 5), 5);
+  close(bottom);
+  const Outcome run = Charsift("-r --format tsv --field Type " + Quote(Text(dir.Path())));
+  EXPECT_EQ(run.status, 1);
+  const std::vector<std::string> rows = Lines(run.out);
+  ASSERT_EQ(rows.size(), 27u) << run.err.substr(0, 300);
+  EXPECT_EQ(rows.back().substr(rows.back().size() - 11), "/bottom.txt");
+  EXPECT_EQ(Count(run.err, "cannot read folder"), 0u);
+  const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
+  EXPECT_GT(tooLong, 0u);
+  EXPECT_LT(tooLong, 27u) << "the shallow rows are read as usual";
+  unlinkat(fds.back(), "bottom.txt", 0);
+  for (std::size_t i = fds.size() - 1; i > 0; --i) {
+    close(fds[i]);
+    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(fds[0]);
+}
+
 // Links: listed and not followed, the same on the command line and under -r;
 // -L goes into links to folders and tells a loop instead of following it.
 TEST(Host, SymlinkRules) {

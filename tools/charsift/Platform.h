@@ -66,6 +66,35 @@ std::FILE* OpenList(const fs::path& path, std::string& why);
 // The identity of a folder (following links), for telling a loop; empty when unknown.
 std::string FolderIdentity(const fs::path& folder);
 
+// A folder being walked. Off Windows it is held open and its entries are
+// reached through its descriptor, so a tree's depth is no limit.
+class OpenFolder {
+public:
+  OpenFolder() = default;
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  // The folder at path: the entry name of parent, or path itself when parent is null.
+  bool Open(const OpenFolder* parent, const fs::path& path, const NativeString& name,
+            std::string& why);
+  bool List(std::vector<Entry>& entries, std::string& why) const;    // unsorted
+  Look LookAt(const fs::path& path, const NativeString& name) const; // of an entry
+  std::string Identity() const;                                      // as FolderIdentity
+
+private:
+#ifdef _WIN32
+  fs::path path_;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// A path longer than the module can take: it is told, and the walk goes on.
+bool TooLongForModule(const fs::path& path);
+
+// Lets the walk hold open as many folders as the system allows.
+void AllowOpenFolders();
+
 bool IsTerminal(std::FILE* stream);
 int TerminalColumns(); // of standard error, 80 when unknown
 unsigned UsableProcessors();

@@ -31,11 +31,14 @@ bool PathList::Next(fs::path& path) {
 
 void Walker::Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists,
                  const Push& push) {
+  AllowOpenFolders();
+  named_ = true;
   for (const fs::path& path : paths)
-    if (!Visit(path, LookAt(path), true, push)) return;
+    if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
+  named_ = false;
   for (PathList& list : lists)
     for (fs::path path; list.Next(path);)
-      if (!Visit(path, LookAt(path), false, push)) return;
+      if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
 }
 
 namespace {
@@ -50,7 +53,8 @@ std::string WithEnding(const fs::path& path, const std::string& why) {
 
 } // namespace
 
-bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Push& push) {
+bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& look,
+                   const OpenFolder* parent, const Push& push) {
   Item item;
   item.path = path;
   item.kind = look.target;
@@ -59,7 +63,7 @@ bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Pus
     item.problem = WithEnding(path, look.why);
     item.unread = true;
   } else if (look.target == Kind::Folder) {
-    descend = options_.recursive && (!look.link || options_.follow || named);
+    descend = options_.recursive && (!look.link || options_.follow || (named_ && !parent));
     if (look.link) item.link = LinkTarget(path);
   } else if (look.target == Kind::File) {
     item.checkRead = true;
@@ -67,10 +71,21 @@ bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Pus
     item.problem = "not a regular file";
     item.unread = true;
   }
+  if (item.problem.empty() && TooLongForModule(path)) {
+    // The walk reaches it by descriptor; the module takes only a path.
+    item.problem = "path too long to hand to the module";
+    item.unread = true;
+    item.checkRead = false;
+  }
 
-  std::string identity;
+  OpenFolder folder;
+  std::string identity, why;
+  if (descend && !folder.Open(parent, path, name, why)) {
+    item.problem = "cannot read folder: " + why;
+    descend = false;
+  }
   if (descend && options_.follow) {
-    identity = FolderIdentity(path);
+    identity = folder.Identity();
     if (!identity.empty() &&
         std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end()) {
       item.problem = "symbolic link loop, not followed";
@@ -79,8 +94,7 @@ bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Pus
   }
   std::vector<Entry> entries;
   if (descend) {
-    std::string why;
-    if (!ListFolder(path, entries, why)) item.problem = "cannot read folder: " + why;
+    if (!folder.List(entries, why)) item.problem = "cannot read folder: " + why;
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
   }
@@ -93,12 +107,12 @@ bool Walker::Visit(const fs::path& path, const Look& look, bool named, const Pus
     const fs::path child = Child(path, entry.name);
     Look childLook;
     if (entry.kind == Kind::Link || entry.kind == Kind::Unknown) {
-      childLook = LookAt(child);
+      childLook = folder.LookAt(child, entry.name);
     } else {
       childLook.exists = true;
       childLook.target = entry.kind;
     }
-    if (!(more = Visit(child, childLook, false, push))) break;
+    if (!(more = Visit(child, entry.name, childLook, &folder, push))) break;
   }
   ancestors_.pop_back();
   return more;

@@ -58,10 +58,13 @@ public:
   void Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists, const Push& push);
 
 private:
-  bool Visit(const fs::path& path, const Look& look, bool named, const Push& push);
+  // parent: the open folder path is an entry of, null for a path named as such.
+  bool Visit(const fs::path& path, const NativeString& name, const Look& look,
+             const OpenFolder* parent, const Push& push);
 
   WalkOptions options_;
   std::vector<std::string> ancestors_; // identities of the folders being walked (-L)
+  bool named_ = false;                 // walking the paths of the command line
 };
 
 } // namespace host
