@@ -221,7 +221,11 @@ std::FILE* OpenList(const fs::path& path, std::string& why) {
     return stdin;
   }
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    why = Reason(GetLastError());
+    return nullptr;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     why = "is a folder";
     return nullptr;
   }
