@@ -66,19 +66,21 @@ const char* const kHelp =
     "                            stand for tab, newline, carriage return, backslash\n"
     "                          json: one array; jsonl: one object a line\n"
     "      --field NAME        only this field: Type or Encoding (repeatable)\n"
-    "      --where FIELD=VALUE only rows whose FIELD is VALUE (repeatable: values of\n"
-    "                          one field are alternatives, different fields must\n"
-    "                          all hold; any letter case), e.g. --where 'Encoding=DOS Ru'\n"
+    "      --where FIELD=VALUE only rows whose FIELD is VALUE, in any letter case\n"
+    "                          (repeatable: values of one field are alternatives,\n"
+    "                          different fields must all hold),\n"
+    "                          e.g. --where 'Encoding=DOS Ru'\n"
     "      --summary           after the rows, how many files got each value, and\n"
     "                          how many paths were not read (in tsv each summary\n"
     "                          line starts with #)\n"
     "      --summary-only      the summary alone\n"
     "      --progress          the progress line on standard error, even on a pipe\n"
     "      --no-progress       no progress line (by default shown on a terminal)\n"
-    "      --module PATH       the module to load (default: " CHARSIFT_MODULE_DEFAULT
+    "      --module PATH       the module to load, a PATH without a slash in this\n"
+    "                          folder (default: " CHARSIFT_MODULE_DEFAULT
     "      --explain           the steps of the Encoding chain for each PATH (with\n"
     "                          -r, -L, --files-from), after any settings value\n"
-    "                          the module ignores\n"
+    "                          the module ignores; no option that shapes rows\n"
     "      --check-settings    where the settings are looked for, and each value\n"
     "                          the module ignores, with the rule it breaks\n"
     "  -h, --help              this help\n"
@@ -388,7 +390,7 @@ bool ListsFailed(const std::vector<PathList>& lists) {
   return failed;
 }
 
-// Whether a regular file opens, for a row's reason; true when it does.
+// Whether a regular file opens: the reason of its row when it does not.
 void CheckRead(Item& item) {
   if (!item.checkRead) return;
   item.problem = ReadProblem(item.path);
