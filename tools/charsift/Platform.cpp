@@ -2,7 +2,6 @@
 #include "Platform.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "FileNames.h"
 
@@ -19,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #endif
 
 namespace host {
@@ -175,7 +175,10 @@ unsigned UsableProcessors() {
   if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
     for (; process; process &= process - 1)
       ++count;
-  return count ? count : std::max(1u, std::thread::hardware_concurrency());
+  if (count) return count;
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return std::max<unsigned>(1, info.dwNumberOfProcessors);
 }
 
 fs::path SelfDir() {
