@@ -1,6 +1,7 @@
 #include "Charsift.h"
 
 #include <cstring>
+#include <exception>
 #include <iterator>
 
 #include "CIniFile.h"
@@ -141,6 +142,21 @@ CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName,
 // ---- Module entry ----------------------------------------------------------------
 #ifdef CHARSIFT_MODULE
 #ifdef _WIN32
+// The runtime's default terminate handler reports on standard error, which
+// is the host's, and brings a demangler along; this one takes its place in
+// the link. No exception leaves an export, so it can only end a module that
+// is broken: as a fault at this address, which the host can report, and
+// without a word on the host's console.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { __builtin_trap(); }
+} // namespace __gnu_cxx
+
+// Where the runtime linked in cannot go on (the unwinder on a broken table,
+// the per-thread exception store out of memory) it calls abort, which in
+// msvcrt writes to the host's console and exits the host without a chance
+// to recover. A fault lets a host that guards its plug-in calls carry on.
+extern "C" void abort() { __builtin_trap(); }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleInstance = instance;

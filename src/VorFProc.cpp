@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -272,8 +271,14 @@ bool FileIsUtf8NoBom(const WideString& path) {
 
 // ---- Text/binary and OEM ----------------------------------------------------------
 bool IsCodeListed(int code, const std::string& list) {
-  char needle[8];
-  std::snprintf(needle, sizeof needle, " %02X ", static_cast<unsigned>(code) & 0xFFFu);
+  // By hand: snprintf would bring the runtime's whole formatter into the module.
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const unsigned value = static_cast<unsigned>(code) & 0xFFFu;
+  std::string needle = " ";
+  if (value > 0xFF) needle += kDigits[value >> 8];
+  needle += kDigits[(value >> 4) & 0xF];
+  needle += kDigits[value & 0xF];
+  needle += ' ';
   const std::string haystack = " " + list + " ";
   return haystack.find(needle) != std::string::npos;
 }

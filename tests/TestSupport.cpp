@@ -1,10 +1,16 @@
 #include "TestSupport.h"
 
+#ifdef _WIN32
+#include <process.h>
+#endif
+
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <stdexcept>
+#include <utility>
 
 namespace testing_support {
 
@@ -90,5 +96,36 @@ fs::path TempDir::Write(const std::string& name, const Bytes& content) const {
 fs::path TempDir::WriteText(const std::string& name, const std::string& content) const {
   return Write(name, Bytes(content.begin(), content.end()));
 }
+
+#ifdef _WIN32
+namespace {
+
+unsigned __stdcall RunBody(void* body) {
+  (*static_cast<std::function<void()>*>(body))();
+  return 0;
+}
+
+} // namespace
+
+TestThread::TestThread(std::function<void()> body)
+    : body_(std::make_unique<std::function<void()>>(std::move(body))),
+      handle_(
+          reinterpret_cast<void*>(_beginthreadex(nullptr, 0, RunBody, body_.get(), 0, nullptr))) {
+  if (handle_ == nullptr) throw std::runtime_error("no thread");
+}
+
+TestThread::TestThread(TestThread&& other) noexcept
+    : body_(std::move(other.body_)), handle_(std::exchange(other.handle_, nullptr)) {}
+
+TestThread::~TestThread() {
+  if (handle_) join();
+}
+
+void TestThread::join() {
+  WaitForSingleObject(handle_, INFINITE);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+#endif
 
 } // namespace testing_support

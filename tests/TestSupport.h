@@ -6,9 +6,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+#ifndef _WIN32
+#include <thread>
+#endif
 
 #include "VorFProc.h"
 
@@ -55,6 +60,26 @@ public:
 private:
   fs::path path_;
 };
+
+// A thread for the concurrency tests. The Windows runtime (its win32 thread
+// model, the one the module is built with) has no std::thread.
+#ifdef _WIN32
+class TestThread {
+public:
+  explicit TestThread(std::function<void()> body);
+  TestThread(TestThread&& other) noexcept;
+  TestThread(const TestThread&) = delete;
+  TestThread& operator=(const TestThread&) = delete;
+  ~TestThread();
+  void join();
+
+private:
+  std::unique_ptr<std::function<void()>> body_;
+  void* handle_;
+};
+#else
+using TestThread = std::thread;
+#endif
 
 // Defaults before and after each test that touches settings.
 class SettingsGuard {

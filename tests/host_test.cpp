@@ -275,6 +275,10 @@ TEST(Host, TsvJsonJsonlAndOneField) {
 
 TEST(Host, ExitStatuses) {
   const std::string missing = Text(HostPath("/no/such/file"));
+  // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
+  // come out as these bytes, not in the console's code page.
+  const std::string cyrillic =
+      Text(HostPath("/no/such")) + kSep + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
   struct Row {
     std::string args;
     int status;
@@ -284,6 +288,8 @@ TEST(Host, ExitStatuses) {
       {"--version", 0, "", "version only"},
       {Quote(Example("ascii.txt")) + " " + Quote(missing), 1, missing + ": no such file or folder",
        "missing path"},
+      {Quote(cyrillic), 1, cyrillic + ": no such file or folder",
+       "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
       {"--bogus x", 2, "usage:", "unknown option"},
       {"--format xml x", 2, "usage:", "bad format"},
       {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},

@@ -402,6 +402,7 @@ int Run(const std::vector<Arg>& args) {
   if (!completed) {
     // The walk may still wait on its input: end here, not in its thread's join.
     std::fflush(stderr);
+    EndConsoleOutput();
     std::_Exit(status);
   }
   return status;
@@ -411,11 +412,13 @@ int Run(const std::vector<Arg>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
-  SetConsoleOutputCP(CP_UTF8);
+  BeginConsoleOutput();
   std::vector<Arg> args;
   for (int i = 1; i < argc; ++i)
     args.push_back({Utf8(argv[i]), fs::path(argv[i])});
-  return Run(args);
+  const int status = Run(args);
+  EndConsoleOutput();
+  return status;
 }
 #else
 int main(int argc, char** argv) {
