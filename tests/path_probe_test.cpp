@@ -1,4 +1,5 @@
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <string>
 
@@ -6,6 +7,7 @@
 #include "TestSupport.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -312,6 +314,55 @@ TEST(BadPaths, FifoNeverBlocks) {
     _exit(1); // the stuck thread cannot be joined
   }
   EXPECT_EQ(probes.get(), -1) << "a FIFO opens but has no size";
+}
+// A file time beyond what FILETIME holds (tmpfs keeps an mtime of 1e15 s)
+// is clamped to its nearer end; every folder test fills the find record.
+TEST(FindRecord, TimesOutOfRangeAreClamped) {
+  constexpr std::int64_t kUnixEpoch = 116444736000000000LL; // in FILETIME ticks
+  const struct {
+    std::int64_t seconds;
+    long nanoseconds;
+    std::uint64_t ticks;
+    const char* why;
+  } rows[] = {
+      {0, 0, kUnixEpoch, "the Unix epoch"},
+      {910692730084, 999999900, 9223372036849999999u, "the last second below the clamp is exact"},
+      {910692730085, 0, 0x7FFFFFFFFFFFFFFFu, "past the last tick: clamped to it"},
+      {1000000000000000, 0, 0x7FFFFFFFFFFFFFFFu, "1e15 s overflows a tick count"},
+      {-11644473600, 500, 5, "1601-01-01 itself"},
+      {-1000000000000000, 0, 0, "before 1601: clamped to its first tick"},
+  };
+  // The temporary folder's file system may cut such times; tmpfs keeps them.
+  TempDir dir;
+  const auto holds = [](const fs::path& path) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000000000, 0}};
+    struct stat st;
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && stat(path.c_str(), &st) == 0 &&
+           st.st_mtim.tv_sec == 1000000000000000;
+  };
+  fs::path path = dir.WriteText("old.txt", "text");
+  const fs::path shm = fs::path("/dev/shm") / ("charsift-times-" + std::to_string(getpid()));
+  if (!holds(path) && std::ofstream(shm).good()) path = shm;
+  if (!holds(path)) {
+    fs::remove(shm);
+    GTEST_SKIP() << "no file system here keeps an mtime of 1e15 s";
+  }
+  std::ofstream(path) << "text";
+  for (const auto& row : rows) {
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(row.seconds), row.nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << row.why;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(Wide(path).c_str(), &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << row.why;
+    FindClose(search);
+    const std::uint64_t ticks = std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
+                                data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(ticks, row.ticks) << row.why;
+    EXPECT_FALSE(IsFolder(Wide(path))) << row.why;
+    EXPECT_STREQ(ClassifyEncoding(Wide(path)), "ANSI") << row.why;
+  }
+  fs::remove(shm);
 }
 #endif
 

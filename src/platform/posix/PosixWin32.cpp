@@ -125,12 +125,21 @@ std::string PathFromWide(LPCWSTR path) {
               : std::string();
 }
 
+// FILETIME counts 100 ns ticks since 1601-01-01 UTC, as a signed 64-bit
+// count in kernel32's eyes. A time outside that range (tmpfs keeps an mtime
+// of 1e15 s) is clamped to its nearer end instead of overflowing.
 FILETIME FileTimeFromTimespec(const timespec& ts) {
-  // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
-  constexpr std::int64_t kEpochDelta = 11644473600LL;
-  std::int64_t ticks =
-      (static_cast<std::int64_t>(ts.tv_sec) + kEpochDelta) * 10000000LL + ts.tv_nsec / 100;
-  if (ticks < 0) ticks = 0;
+  constexpr std::int64_t kEpochDelta = 11644473600LL, kTicksPerSecond = 10000000LL;
+  constexpr std::int64_t kMaxTicks = INT64_MAX;
+  constexpr std::int64_t kMaxSeconds = kMaxTicks / kTicksPerSecond - kEpochDelta;
+  const auto seconds = static_cast<std::int64_t>(ts.tv_sec);
+  std::int64_t ticks;
+  if (seconds < -kEpochDelta)
+    ticks = 0;
+  else if (seconds >= kMaxSeconds)
+    ticks = kMaxTicks;
+  else
+    ticks = (seconds + kEpochDelta) * kTicksPerSecond + ts.tv_nsec / 100;
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
   ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
@@ -569,8 +578,9 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime)
   const std::int64_t offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
   const std::uint64_t ticks =
       (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
-  const std::uint64_t shifted =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(ticks) + offset * 10000000LL);
+  // Unsigned, so an offset past either end wraps as kernel32's unchecked
+  // 64-bit add does, and is no overflow.
+  const std::uint64_t shifted = ticks + static_cast<std::uint64_t>(offset * 10000000LL);
   localFileTime->dwLowDateTime = static_cast<DWORD>(shifted & 0xFFFFFFFFu);
   localFileTime->dwHighDateTime = static_cast<DWORD>(shifted >> 32);
   return TRUE;
