@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "platform/FaultInjection.h"
 #endif
 
 using namespace testing_support;
@@ -84,16 +86,34 @@ TEST(HostilePaths, SpecialFilesNeverBlock) {
   ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const fs::path loop = dir / "loop";
   fs::create_symlink(loop, loop);
+  const fs::path deviceLink = dir / "zero";
+  fs::create_symlink("/dev/zero", deviceLink);
 
-  const PathRow rows[] = {
-      {Wide(fifo), "Binary", "Binary", "a FIFO without writer reads nothing, at once"},
-      {Wide(socketPath), "Binary", "Binary", "a socket does not open"},
-      {W("/dev/zero"), "Binary", "Binary", "a device has no size; its zero bytes are binary"},
-      {W("/proc/self/status"), "Text", "ANSI", "size 0 with content: text unread, ASCII"},
-      {Wide(loop), "Binary", "Binary", "a symlink loop is an entry that never opens"},
+  // Off Windows a FIFO, socket or device is no file a host means to
+  // classify, and opening one may block, arm a watchdog or take a
+  // terminal's input: it answers as a file that cannot be opened, unopened.
+  const struct {
+    PathRow row;
+    bool opens;
+  } rows[] = {
+      {{Wide(fifo), "Binary", "Binary", "a FIFO without writer is refused, at once"}, false},
+      {{Wide(socketPath), "Binary", "Binary", "a socket is refused"}, false},
+      {{W("/dev/zero"), "Binary", "Binary", "a device is never opened, not even to be read"},
+       false},
+      {{Wide(deviceLink), "Binary", "Binary", "a link to a device is refused as the device"},
+       false},
+      {{W("/dev/null"), "Binary", "Binary", "no empty file: a device, unlike kernel32's NUL"},
+       false},
+      {{W("/dev/tty"), "Binary", "Binary", "a terminal is never opened: typed-ahead input stays"},
+       false},
+      {{W("/proc/self/status"), "Text", "ANSI", "size 0 with content: text unread, ASCII"}, true},
+      {{Wide(loop), "Binary", "Binary", "a symlink loop is an entry that never opens"}, false},
   };
-  for (const PathRow& row : rows)
-    ExpectAnswers(row);
+  for (const auto& r : rows) {
+    charsift::fault::Reset();
+    ExpectAnswers(r.row);
+    EXPECT_EQ(charsift::fault::DescriptorsOpened() > 0, r.opens) << r.row.why;
+  }
   close(s);
 }
 

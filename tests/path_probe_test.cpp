@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FaultInjection.h"
 #include "platform/posix/FileNames.h"
 #endif
 
@@ -299,22 +300,38 @@ TEST(FileNames, LosslessBothWays) {
   }
 }
 
+// A FIFO is refused before any open: its writer's bytes stay for the reader
+// they were meant for, and no probe waits for a writer that never comes.
 TEST(BadPaths, FifoNeverBlocks) {
   SettingsGuard settings;
   TempDir dir;
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::string left = "left for the reader\n";
+  ASSERT_EQ(write(writer, left.data(), left.size()), static_cast<ssize_t>(left.size()));
+  charsift::fault::Reset();
   auto probes = std::async(std::launch::async, [&] {
     ExpectNoAnswer(Wide(fifo), false, "FIFO");
     FileHandle file(OpenForReading(Wide(fifo)));
-    return file.IsOpen() ? GetFileSize64(file.Get()) : -2;
+    return file.IsOpen();
   });
   if (probes.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     ADD_FAILURE() << "a probe blocks on a FIFO";
     _exit(1); // the stuck thread cannot be joined
   }
-  EXPECT_EQ(probes.get(), -1) << "a FIFO opens but has no size";
+  EXPECT_FALSE(probes.get()) << "a FIFO does not open";
+  EXPECT_EQ(charsift::fault::DescriptorsOpened(), 0) << "refused before the open";
+  char got[64] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(left.size()));
+  EXPECT_EQ(std::string(got), left) << "the writer's bytes are still there";
+  close(writer);
+  close(reader);
 }
+
 // A file time beyond what FILETIME holds (tmpfs keeps an mtime of 1e15 s)
 // is clamped to its nearer end; every folder test fills the find record.
 TEST(FindRecord, TimesOutOfRangeAreClamped) {
