@@ -106,7 +106,12 @@ TEST(HostilePaths, SpecialFilesNeverBlock) {
        false},
       {{W("/dev/tty"), "Binary", "Binary", "a terminal is never opened: typed-ahead input stays"},
        false},
-      {{W("/proc/self/status"), "Text", "ANSI", "size 0 with content: text unread, ASCII"}, true},
+      {{W("/proc/self/status"), "Text", "ANSI", "size 0 with content: read to its end, ASCII"},
+       true},
+      {{W("/proc/self/cmdline"), "Binary", "Binary", "size 0, read to its end: NULs are binary"},
+       true},
+      {{W("/proc/self/mem"), "Binary", "Binary", "opens, but its read fails: no probe passes"},
+       true},
       {{Wide(loop), "Binary", "Binary", "a symlink loop is an entry that never opens"}, false},
   };
   for (const auto& r : rows) {

@@ -332,6 +332,38 @@ TEST(BadPaths, FifoNeverBlocks) {
   close(reader);
 }
 
+// A file the system calls empty may make its bytes as it is read (procfs):
+// its size is what a read to its end finds, and a read that fails says why.
+TEST(OpenForReading, SizeZeroIsMeasuredByReading) {
+  TempDir dir;
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  const std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+  const struct {
+    fs::path path;
+    std::int64_t size;
+    DWORD readError;
+    const char* why;
+  } rows[] = {
+      {dir.WriteText("empty", ""), 0, ERROR_SUCCESS, "an empty file reads nothing"},
+      {"/proc/self/cmdline", static_cast<std::int64_t>(args.size()), ERROR_SUCCESS,
+       "procfs reports 0 and holds the arguments"},
+      {"/proc/self/mem", -1, ERROR_READ_FAULT, "offset 0 is unmapped: the read fails"},
+  };
+  for (const auto& row : rows) {
+    FileHandle file(OpenForReading(Wide(row.path)));
+    ASSERT_TRUE(file.IsOpen()) << row.why;
+    EXPECT_EQ(GetFileSize64(file.Get()), row.size) << row.why;
+    BYTE buffer[16];
+    DWORD got = 99;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) != FALSE,
+              row.readError == ERROR_SUCCESS)
+        << row.why;
+    EXPECT_EQ(GetLastError(), row.readError) << row.why;
+    EXPECT_EQ(got, row.readError == ERROR_SUCCESS ? std::min<DWORD>(16, row.size) : 0) << row.why;
+  }
+}
+
 // A file time beyond what FILETIME holds (tmpfs keeps an mtime of 1e15 s)
 // is clamped to its nearer end; every folder test fills the find record.
 TEST(FindRecord, TimesOutOfRangeAreClamped) {

@@ -44,6 +44,8 @@ DWORD ErrorFromErrno(int err) {
     return ERROR_NOT_ENOUGH_MEMORY;
   case EEXIST:
     return ERROR_FILE_EXISTS;
+  case EIO:
+    return ERROR_READ_FAULT;
   case EINVAL:
     return ERROR_NEGATIVE_SEEK;
   default:
@@ -327,6 +329,27 @@ ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint
   return pread(file.fd, buffer, size, static_cast<off_t>(position));
 }
 
+// The size of a file whose system size is 0: what a read to its end finds.
+// One that runs on past the limit has no size to tell, as a device has
+// none; a failing read fails with its error.
+constexpr std::uint64_t kMeasureLimit = std::uint64_t{1} << 20;
+
+bool MeasureByReading(const OpenFile& file, std::uint64_t* size) {
+  char chunk[4096];
+  std::uint64_t total = 0;
+  while (total <= kMeasureLimit) {
+    const ssize_t n = ReadSome(file, chunk, sizeof chunk, total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FailWith(ErrorFromErrno(errno));
+    if (n == 0) {
+      *size = total;
+      return true;
+    }
+    total += static_cast<std::uint64_t>(n);
+  }
+  return FailWith(ERROR_INVALID_FUNCTION);
+}
+
 std::string_view Trim(std::string_view s) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v'; };
   while (!s.empty() && blank(s.front()))
@@ -414,7 +437,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
   return CreateFileCommon(fileName ? std::string(fileName) : std::string(), creationDisposition);
 }
 
-// GetFileSize: the size the open saw.
+// GetFileSize: the size the open saw. A file the system calls empty may
+// still hold bytes that are made as they are read (procfs, sysfs); kernel32
+// gives a file's true size, so such a file is measured by reading it.
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
   charsift::trace::Note(charsift::trace::Op::Size);
   const OpenFile* open = FileFromHandle(file);
@@ -422,7 +447,8 @@ DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
     lastError = ERROR_INVALID_HANDLE;
     return INVALID_FILE_SIZE;
   }
-  const std::uint64_t size = open->size;
+  std::uint64_t size = open->size;
+  if (size == 0 && !MeasureByReading(*open, &size)) return INVALID_FILE_SIZE;
   if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
   lastError = ERROR_SUCCESS; // so a size whose low part is all ones is no failure
   return static_cast<DWORD>(size & 0xFFFFFFFFu);
