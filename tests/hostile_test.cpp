@@ -283,10 +283,16 @@ TEST(HostileSettings, UnusableSettingsFilesLeaveDefaults) {
   {
     TempDir dir;
     const fs::path ini = dir.WriteText("Charsift.ini", "[ini]\noem_percent=25\n");
+    fs::permissions(dir.Path(), fs::perms::all);
     fs::permissions(ini, fs::perms::none);
-    const bool readable = std::ifstream(ini).good(); // root reads anything
-    LoadSettingsForModule((dir / "Charsift.wdx").string());
-    EXPECT_EQ(oem_percent, readable ? 25 : 18);
+    // Root reads anything: the load runs in a child that has dropped root.
+    const int result = RunUnprivileged([&] {
+      if (std::ifstream(ini).good()) return false;
+      LoadSettingsForModule((dir / "Charsift.wdx").string());
+      EXPECT_EQ(oem_percent, 18) << "an unreadable settings file";
+      return true;
+    });
+    EXPECT_NE(result, 1) << "a check failed in the child, printed above";
   }
 #endif
 }
