@@ -12,6 +12,14 @@
 #include <stdexcept>
 #include <utility>
 
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace testing_support {
 
 Bytes B(std::initializer_list<int> values) {
@@ -70,6 +78,28 @@ fs::path HostPath(const std::string& buildPath) {
   return fs::path(buildPath);
 #endif
 }
+
+#ifndef _WIN32
+int RunUnprivileged(const std::function<bool()>& body) {
+  constexpr uid_t kNobody = 65534;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return kCannotTest;
+  if (child == 0) {
+    // _exit: the child must not run the parent's clean-up (temporary folders).
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(kCannotTest);
+    const bool ran = body();
+    std::fflush(nullptr);
+    _exit(!ran ? kCannotTest : ::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+#endif
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};

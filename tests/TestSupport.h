@@ -45,6 +45,16 @@ struct NamedByWhy {
   }
 };
 
+#ifndef _WIN32
+// Runs `body` in a child process that lacks the right to read every file:
+// as the user nobody when the suite runs as root (as CI does), else as
+// itself. Its checks print there; the result is 0 when they passed, 1 when
+// one failed, and kCannotTest when root could not be dropped or `body`
+// returned false (its situation could not be set up).
+constexpr int kCannotTest = 2;
+int RunUnprivileged(const std::function<bool()>& body);
+#endif
+
 // A fresh folder under the temporary folder, removed with its content.
 class TempDir {
 public:

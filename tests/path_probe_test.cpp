@@ -1,4 +1,5 @@
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <string>
 
@@ -6,9 +7,11 @@
 #include "TestSupport.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FaultInjection.h"
 #include "platform/posix/FileNames.h"
 #endif
 
@@ -297,21 +300,118 @@ TEST(FileNames, LosslessBothWays) {
   }
 }
 
+// A FIFO is refused before any open: its writer's bytes stay for the reader
+// they were meant for, and no probe waits for a writer that never comes.
 TEST(BadPaths, FifoNeverBlocks) {
   SettingsGuard settings;
   TempDir dir;
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::string left = "left for the reader\n";
+  ASSERT_EQ(write(writer, left.data(), left.size()), static_cast<ssize_t>(left.size()));
+  charsift::fault::Reset();
   auto probes = std::async(std::launch::async, [&] {
     ExpectNoAnswer(Wide(fifo), false, "FIFO");
     FileHandle file(OpenForReading(Wide(fifo)));
-    return file.IsOpen() ? GetFileSize64(file.Get()) : -2;
+    return file.IsOpen();
   });
   if (probes.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     ADD_FAILURE() << "a probe blocks on a FIFO";
     _exit(1); // the stuck thread cannot be joined
   }
-  EXPECT_EQ(probes.get(), -1) << "a FIFO opens but has no size";
+  EXPECT_FALSE(probes.get()) << "a FIFO does not open";
+  EXPECT_EQ(charsift::fault::DescriptorsOpened(), 0) << "refused before the open";
+  char got[64] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(left.size()));
+  EXPECT_EQ(std::string(got), left) << "the writer's bytes are still there";
+  close(writer);
+  close(reader);
+}
+
+// A file the system calls empty may make its bytes as it is read (procfs):
+// its size is what a read to its end finds, and a read that fails says why.
+TEST(OpenForReading, SizeZeroIsMeasuredByReading) {
+  TempDir dir;
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  const std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+  const struct {
+    fs::path path;
+    std::int64_t size;
+    DWORD readError;
+    const char* why;
+  } rows[] = {
+      {dir.WriteText("empty", ""), 0, ERROR_SUCCESS, "an empty file reads nothing"},
+      {"/proc/self/cmdline", static_cast<std::int64_t>(args.size()), ERROR_SUCCESS,
+       "procfs reports 0 and holds the arguments"},
+      {"/proc/self/mem", -1, ERROR_READ_FAULT, "offset 0 is unmapped: the read fails"},
+  };
+  for (const auto& row : rows) {
+    FileHandle file(OpenForReading(Wide(row.path)));
+    ASSERT_TRUE(file.IsOpen()) << row.why;
+    EXPECT_EQ(GetFileSize64(file.Get()), row.size) << row.why;
+    BYTE buffer[16];
+    DWORD got = 99;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) != FALSE,
+              row.readError == ERROR_SUCCESS)
+        << row.why;
+    EXPECT_EQ(GetLastError(), row.readError) << row.why;
+    EXPECT_EQ(got, row.readError == ERROR_SUCCESS ? std::min<DWORD>(16, row.size) : 0) << row.why;
+  }
+}
+
+// A file time beyond what FILETIME holds (tmpfs keeps an mtime of 1e15 s)
+// is clamped to its nearer end; every folder test fills the find record.
+TEST(FindRecord, TimesOutOfRangeAreClamped) {
+  constexpr std::int64_t kUnixEpoch = 116444736000000000LL; // in FILETIME ticks
+  const struct {
+    std::int64_t seconds;
+    long nanoseconds;
+    std::uint64_t ticks;
+    const char* why;
+  } rows[] = {
+      {0, 0, kUnixEpoch, "the Unix epoch"},
+      {910692730084, 999999900, 9223372036849999999u, "the last second below the clamp is exact"},
+      {910692730085, 0, 0x7FFFFFFFFFFFFFFFu, "past the last tick: clamped to it"},
+      {1000000000000000, 0, 0x7FFFFFFFFFFFFFFFu, "1e15 s overflows a tick count"},
+      {-11644473600, 500, 5, "1601-01-01 itself"},
+      {-1000000000000000, 0, 0, "before 1601: clamped to its first tick"},
+  };
+  // The temporary folder's file system may cut such times; tmpfs keeps them.
+  TempDir dir;
+  const auto holds = [](const fs::path& path) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000000000, 0}};
+    struct stat st;
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && stat(path.c_str(), &st) == 0 &&
+           st.st_mtim.tv_sec == 1000000000000000;
+  };
+  fs::path path = dir.WriteText("old.txt", "text");
+  const fs::path shm = fs::path("/dev/shm") / ("charsift-times-" + std::to_string(getpid()));
+  if (!holds(path) && std::ofstream(shm).good()) path = shm;
+  if (!holds(path)) {
+    fs::remove(shm);
+    GTEST_SKIP() << "no file system here keeps an mtime of 1e15 s";
+  }
+  std::ofstream(path) << "text";
+  for (const auto& row : rows) {
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(row.seconds), row.nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << row.why;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(Wide(path).c_str(), &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << row.why;
+    FindClose(search);
+    const std::uint64_t ticks = std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
+                                data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(ticks, row.ticks) << row.why;
+    EXPECT_FALSE(IsFolder(Wide(path))) << row.why;
+    EXPECT_STREQ(ClassifyEncoding(Wide(path)), "ANSI") << row.why;
+  }
+  fs::remove(shm);
 }
 #endif
 

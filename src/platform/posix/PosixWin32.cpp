@@ -13,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "../CallTrace.h"
 #include "../FaultInjection.h"
@@ -42,6 +44,8 @@ DWORD ErrorFromErrno(int err) {
     return ERROR_NOT_ENOUGH_MEMORY;
   case EEXIST:
     return ERROR_FILE_EXISTS;
+  case EIO:
+    return ERROR_READ_FAULT;
   case EINVAL:
     return ERROR_NEGATIVE_SEEK;
   default:
@@ -60,14 +64,32 @@ BOOL FailWith(DWORD code) {
 // Null and INVALID_HANDLE_VALUE (all bits set) are of neither kind.
 constexpr std::uintptr_t kKindMask = 3, kFileKind = 1, kSearchKind = 2;
 
-// An open file. A regular file keeps its position here and is read with
-// pread(2), so that moving the position costs no system call; its size is
-// the one its open saw, as each probe sees a file as it was when it opened it.
+// An open file, always a regular one. It keeps its position here and is
+// read with pread(2), so that moving the position costs no system call; its
+// size is the one its open saw, as each probe sees a file as it was when it
+// opened it. A size of 0 may be no size at all (procfs, sysfs).
 struct OpenFile {
   int fd;
-  bool regular;
   std::uint64_t size;
   std::uint64_t position;
+};
+
+// A descriptor that is closed on every path, an exception included.
+class Descriptor {
+public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool IsOpen() const { return fd_ >= 0; }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_;
 };
 
 HANDLE HandleFromFile(OpenFile* file) {
@@ -125,12 +147,21 @@ std::string PathFromWide(LPCWSTR path) {
               : std::string();
 }
 
+// FILETIME counts 100 ns ticks since 1601-01-01 UTC, as a signed 64-bit
+// count in kernel32's eyes. A time outside that range (tmpfs keeps an mtime
+// of 1e15 s) is clamped to its nearer end instead of overflowing.
 FILETIME FileTimeFromTimespec(const timespec& ts) {
-  // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
-  constexpr std::int64_t kEpochDelta = 11644473600LL;
-  std::int64_t ticks =
-      (static_cast<std::int64_t>(ts.tv_sec) + kEpochDelta) * 10000000LL + ts.tv_nsec / 100;
-  if (ticks < 0) ticks = 0;
+  constexpr std::int64_t kEpochDelta = 11644473600LL, kTicksPerSecond = 10000000LL;
+  constexpr std::int64_t kMaxTicks = INT64_MAX;
+  constexpr std::int64_t kMaxSeconds = kMaxTicks / kTicksPerSecond - kEpochDelta;
+  const auto seconds = static_cast<std::int64_t>(ts.tv_sec);
+  std::int64_t ticks;
+  if (seconds < -kEpochDelta)
+    ticks = 0;
+  else if (seconds >= kMaxSeconds)
+    ticks = kMaxTicks;
+  else
+    ticks = (seconds + kEpochDelta) * kTicksPerSecond + ts.tv_nsec / 100;
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
   ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
@@ -221,47 +252,102 @@ template <typename FindData> HANDLE FindFirstCommon(const std::string& path, Fin
   return NewSearchHandle();
 }
 
+// Opens a regular file for reading, and nothing else. A FIFO, socket or
+// device, also behind a link, is refused before any open: the open alone
+// may block, arm a watchdog, rewind a tape or take a terminal, and a read
+// takes bytes a writer left for someone else. Off Windows none of these is
+// a file a host means to classify, so each answers as a file that cannot be
+// opened. The fstat after the open refuses an entry swapped in between,
+// unread; O_NONBLOCK keeps a swapped-in FIFO from stalling the open, and
+// O_NOCTTY a terminal from becoming ours. A folder is refused too, as
+// kernel32 refuses one without the backup-semantics flag.
+Descriptor OpenRegularFile(const std::string& path, struct stat* st, DWORD* error) {
+  if (stat(path.c_str(), st) != 0) {
+    *error = ErrorFromErrno(errno);
+    return Descriptor();
+  }
+  if (!S_ISREG(st->st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+    return Descriptor();
+  }
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.IsOpen()) {
+    *error = ErrorFromErrno(errno);
+    return fd;
+  }
+  charsift::fault::NoteDescriptorOpened();
+  if (fstat(fd.Get(), st) != 0 || !S_ISREG(st->st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+    return Descriptor();
+  }
+  return fd;
+}
+
 HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
   if (creationDisposition != OPEN_EXISTING) {
     lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  // Non-blocking, so that a FIFO or a device never stalls the open or a read.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    lastError = ErrorFromErrno(errno);
-    return INVALID_HANDLE_VALUE;
-  }
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    // Without a backup-semantics flag, Windows refuses to open a folder.
-    close(fd);
-    lastError = ERROR_ACCESS_DENIED;
+  Descriptor fd = OpenRegularFile(path, &st, &lastError);
+  if (!fd.IsOpen()) return INVALID_HANDLE_VALUE;
+  // kernel32 fails an open it has no memory for; it throws nothing.
+  auto* file = new (std::nothrow) OpenFile{fd.Get(), static_cast<std::uint64_t>(st.st_size), 0};
+  if (file == nullptr) {
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
     return INVALID_HANDLE_VALUE;
   }
-  const bool regular = S_ISREG(st.st_mode);
-  return HandleFromFile(
-      new OpenFile{fd, regular, regular ? static_cast<std::uint64_t>(st.st_size) : 0, 0});
+  fd.Release();
+  return HandleFromFile(file);
 }
 
 // Reads a whole regular file; a folder, a FIFO or a device is no file here.
 bool ReadWholeFile(const char* path, std::string* content) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  DWORD error = ERROR_SUCCESS;
+  const Descriptor fd = OpenRegularFile(path, &st, &error);
+  if (!fd.IsOpen()) return false;
   char chunk[65536];
-  while (ok) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+  for (;;) {
+    const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
+    if (n <= 0) return n == 0;
     content->append(chunk, static_cast<std::size_t>(n));
   }
-  close(fd);
-  return ok;
+}
+
+// One pread(2), cut short and interrupted first when the tests ask for it.
+ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint64_t position) {
+  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
+    static thread_local bool interrupted = false;
+    if ((interrupted = !interrupted)) {
+      errno = EINTR;
+      return -1;
+    }
+    size = std::min(size, limit);
+  }
+  return pread(file.fd, buffer, size, static_cast<off_t>(position));
+}
+
+// The size of a file whose system size is 0: what a read to its end finds.
+// One that runs on past the limit has no size to tell, as a device has
+// none; a failing read fails with its error.
+constexpr std::uint64_t kMeasureLimit = std::uint64_t{1} << 20;
+
+bool MeasureByReading(const OpenFile& file, std::uint64_t* size) {
+  char chunk[4096];
+  std::uint64_t total = 0;
+  while (total <= kMeasureLimit) {
+    const ssize_t n = ReadSome(file, chunk, sizeof chunk, total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FailWith(ErrorFromErrno(errno));
+    if (n == 0) {
+      *size = total;
+      return true;
+    }
+    total += static_cast<std::uint64_t>(n);
+  }
+  return FailWith(ERROR_INVALID_FUNCTION);
 }
 
 std::string_view Trim(std::string_view s) {
@@ -351,7 +437,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
   return CreateFileCommon(fileName ? std::string(fileName) : std::string(), creationDisposition);
 }
 
-// GetFileSize: only files have a size; a pipe or a device fails, as on Windows.
+// GetFileSize: the size the open saw. A file the system calls empty may
+// still hold bytes that are made as they are read (procfs, sysfs); kernel32
+// gives a file's true size, so such a file is measured by reading it.
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
   charsift::trace::Note(charsift::trace::Op::Size);
   const OpenFile* open = FileFromHandle(file);
@@ -359,18 +447,16 @@ DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
     lastError = ERROR_INVALID_HANDLE;
     return INVALID_FILE_SIZE;
   }
-  if (!open->regular) {
-    lastError = ERROR_INVALID_FUNCTION;
-    return INVALID_FILE_SIZE;
-  }
-  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(open->size >> 32);
+  std::uint64_t size = open->size;
+  if (size == 0 && !MeasureByReading(*open, &size)) return INVALID_FILE_SIZE;
+  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
   lastError = ERROR_SUCCESS; // so a size whose low part is all ones is no failure
-  return static_cast<DWORD>(open->size & 0xFFFFFFFFu);
+  return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
 // SetFilePointer: the new position from the start, the current position or
-// the end; a position before the start fails. A regular file's position
-// lives in its handle.
+// the end; a position before the start fails. The position lives in the
+// handle.
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
   charsift::trace::Note(charsift::trace::Op::Seek);
   if (charsift::fault::ShouldFail(charsift::fault::Call::SetFilePointer)) {
@@ -388,54 +474,28 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
         (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
         static_cast<DWORD>(distanceToMove));
   }
-  std::int64_t position;
-  if (open->regular) {
-    const std::int64_t base = moveMethod == FILE_BEGIN ? 0
-                              : moveMethod == FILE_CURRENT
-                                  ? static_cast<std::int64_t>(open->position)
-                                  : static_cast<std::int64_t>(open->size);
-    position = base + distance;
-    if (position < 0) {
-      lastError = ERROR_NEGATIVE_SEEK;
-      return INVALID_SET_FILE_POINTER;
-    }
-    open->position = static_cast<std::uint64_t>(position);
-  } else {
-    const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
-                       : moveMethod == FILE_CURRENT ? SEEK_CUR
-                                                    : SEEK_END;
-    position = lseek(open->fd, static_cast<off_t>(distance), whence);
-    if (position < 0) {
-      lastError = ErrorFromErrno(errno);
-      return INVALID_SET_FILE_POINTER;
-    }
+  const std::int64_t base = moveMethod == FILE_BEGIN     ? 0
+                            : moveMethod == FILE_CURRENT ? static_cast<std::int64_t>(open->position)
+                                                         : static_cast<std::int64_t>(open->size);
+  const std::int64_t position = base + distance;
+  if (position < 0) {
+    lastError = ERROR_NEGATIVE_SEEK;
+    return INVALID_SET_FILE_POINTER;
   }
+  open->position = static_cast<std::uint64_t>(position);
   const auto unsignedPosition = static_cast<std::uint64_t>(position);
   if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
   lastError = ERROR_SUCCESS;
   return static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
 }
 
-// One read(2) or pread(2), cut short and interrupted first when the tests
-// ask for it.
-ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint64_t position) {
-  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
-    static thread_local bool interrupted = false;
-    if ((interrupted = !interrupted)) {
-      errno = EINTR;
-      return -1;
-    }
-    size = std::min(size, limit);
-  }
-  return file.regular ? pread(file.fd, buffer, size, static_cast<off_t>(position))
-                      : read(file.fd, buffer, size);
-}
-
 // ReadFile: a file delivers the count asked for, or all that is left before
-// its end. read(2) may deliver less on FUSE, network file systems and procfs,
-// so read on until then; the size the open saw ends a regular file without
-// one more call. A pipe or device with nothing more at hand ends the read
-// with what it gave.
+// its end. pread(2) may deliver less on FUSE, network file systems and
+// procfs, so read on until then. The size the open saw ends the read without
+// one more call, and a file that grows is read as it was at the open; a file
+// whose size was 0 is read on to its end, which procfs and sysfs files
+// report so. A read that fails fails the call, as kernel32's does, whatever
+// came before it.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
   charsift::trace::Note(charsift::trace::Op::Read, bytesToRead);
   if (bytesRead) *bytesRead = 0;
@@ -448,14 +508,12 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     const ssize_t n = ReadSome(*open, static_cast<char*>(buffer) + total, bytesToRead - total,
                                open->position + total);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno != EAGAIN || total == 0)) return FailWith(ErrorFromErrno(errno));
-    if (n <= 0) break;
+    if (n < 0) return FailWith(ErrorFromErrno(errno));
+    if (n == 0) break;
     total += static_cast<DWORD>(n);
-    // procfs and sysfs report sizes of 0 or a page whatever they hold:
-    // only a size the read has reached ends it early.
-    if (open->regular && open->size > 0 && open->position + total >= open->size) break;
+    if (open->size > 0 && open->position + total >= open->size) break;
   }
-  if (open->regular) open->position += total;
+  open->position += total;
   if (bytesRead) *bytesRead = total;
   return TRUE;
 }
@@ -519,31 +577,24 @@ DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultVal
 // target is left untouched.
 BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
   if (!existingFileName || !newFileName) return FailWith(ERROR_INVALID_PARAMETER);
-  const int in = open(existingFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (in < 0) return FailWith(ErrorFromErrno(errno));
   struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in);
-    return FailWith(ERROR_ACCESS_DENIED);
-  }
+  DWORD error = ERROR_SUCCESS;
+  const Descriptor in = OpenRegularFile(existingFileName, &st, &error);
+  if (!in.IsOpen()) return FailWith(error);
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  const int out = open(newFileName, flags, 0644);
-  if (out < 0) {
-    const int err = errno;
-    close(in);
-    return FailWith(ErrorFromErrno(err));
-  }
+  const Descriptor out(open(newFileName, flags, 0644));
+  if (!out.IsOpen()) return FailWith(ErrorFromErrno(errno));
   char chunk[65536];
   bool ok = true;
   for (;;) {
-    ssize_t n = read(in, chunk, sizeof chunk);
+    ssize_t n = read(in.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = n == 0;
       break;
     }
     for (ssize_t done = 0; ok && done < n;) {
-      const ssize_t w = write(out, chunk + done, static_cast<std::size_t>(n - done));
+      const ssize_t w = write(out.Get(), chunk + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
       ok = w > 0;
       done += w > 0 ? w : 0;
@@ -551,9 +602,7 @@ BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
     if (!ok) break;
   }
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (ok) futimens(out, times);
-  close(in);
-  close(out);
+  if (ok) futimens(out.Get(), times);
   if (!ok) {
     unlink(newFileName);
     return FailWith(ERROR_ACCESS_DENIED);
@@ -569,8 +618,9 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime)
   const std::int64_t offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
   const std::uint64_t ticks =
       (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
-  const std::uint64_t shifted =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(ticks) + offset * 10000000LL);
+  // Unsigned, so an offset past either end wraps as kernel32's unchecked
+  // 64-bit add does, and is no overflow.
+  const std::uint64_t shifted = ticks + static_cast<std::uint64_t>(offset * 10000000LL);
   localFileTime->dwLowDateTime = static_cast<DWORD>(shifted & 0xFFFFFFFFu);
   localFileTime->dwHighDateTime = static_cast<DWORD>(shifted >> 32);
   return TRUE;
