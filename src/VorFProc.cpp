@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "CIniFile.h"
+#include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
@@ -371,23 +372,14 @@ bool IsCyrillicLetter(BYTE b, bool oem) {
 
 namespace {
 
-// IsCyrillicLetter spelled out per code page without a branch: in this
-// form the compiler counts many bytes at a time, and through the call it
-// does not.
-std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
-  std::int64_t letters = 0;
-  if (oem) {
-    for (int i = 0; i < count; ++i) {
-      const BYTE b = buffer[i];
-      letters +=
-          (static_cast<BYTE>(b - kFirst866Letter) <= kLast866LowLetter - kFirst866Letter) |
-          (static_cast<BYTE>(b - kFirst866HighLetter) <= kLast866Letter - kFirst866HighLetter);
-    }
-  } else {
-    for (int i = 0; i < count; ++i)
-      letters += buffer[i] >= kFirst1251Letter;
-  }
-  return letters;
+// The tally's pass stops looking for runs at the word rule's length; with
+// the rule off, any run will do.
+int RunLimit() { return rus_word_len > 0 ? rus_word_len : 1; }
+
+// The run rule, then the share rule, for one code page of a tally.
+bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
+  if (rus_word_len > 0 && tally.longest[page] >= rus_word_len) return true;
+  return tally.letters[page] * 100 / count >= rus_percent;
 }
 
 } // namespace
@@ -395,22 +387,20 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  if (rus_word_len > 0 && CyrillicRun(buffer, count, oem, rus_word_len) >= rus_word_len)
-    return true;
-  return CyrillicShare(buffer, count, oem) >= rus_percent;
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RunLimit());
+  return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   isOem = false;
   CyrillicSample sample(file, sizeKb);
-  if (!sample.read || !sample.LongEnough()) return false;
+  if (!sample.read || !sample.LongEnough() || sample.bytesRead == 0) return false;
+  // Both code pages from one pass; 1251 is asked first.
   const int count = static_cast<int>(sample.bytesRead);
-  if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
-  if (HasCyrillicText(sample.buffer.Data(), count, true)) {
-    isOem = true;
-    return true;
-  }
-  return false;
+  const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, RunLimit());
+  if (PassesCyrillicRules(tally, 0, count)) return true;
+  isOem = PassesCyrillicRules(tally, 1, count);
+  return isOem;
 }
 
 bool FileHasCyrillic(const WideString& path, bool& isOem) {
@@ -481,19 +471,17 @@ bool TextSampleFacts::IsOem() const {
 }
 
 std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
-  return count <= 0 ? 0 : CountLetters(buffer, count, oem) * 100 / count;
+  if (count <= 0) return 0;
+  // A limit of 1: the runs are not asked for.
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), 1);
+  return tally.letters[oem ? 1 : 0] * 100 / count;
 }
 
 int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
-  int run = 0, longest = 0;
-  for (int i = 0; i < count; ++i) {
-    // Letters and others alternate unpredictably in real text: no branch.
-    const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
-    run = (run + 1) & -is;
-    longest = run > longest ? run : longest;
-    if (stopAt > 0 && run >= stopAt) break;
-  }
-  return longest;
+  if (count <= 0) return 0;
+  // The longest run, or stopAt once a run reaches it: where the walk stops.
+  return TallyCyrillic(buffer, static_cast<std::size_t>(count), stopAt > 0 ? stopAt : 0)
+      .longest[oem ? 1 : 0];
 }
 
 CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)
