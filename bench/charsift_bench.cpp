@@ -185,6 +185,7 @@ void Apply(const SettingValues& v) {
     if (row.integer) *row.integer = v.integers[i++];
     if (row.list) *row.list = v.lists[l++];
   }
+  ApplyListSettings();
 }
 
 // The built-in defaults, and the example file as a first load copies it

@@ -25,6 +25,10 @@ struct RunCount {
 // Adds a block of letters given by mask. Once the longest run reaches the
 // limit only letters are counted: the answer can no longer change.
 template <typename Isa> inline void AddBlock(RunCount& c, std::uint64_t mask, std::int64_t limit) {
+  if (mask == 0) { // the common block of Latin text
+    c.open = 0;
+    return;
+  }
   const int letters = Isa::Count(mask);
   c.letters += letters;
   if (c.longest >= limit) return;
