@@ -217,7 +217,11 @@ bool IsDriveRoot(const WideString& path) {
 
 bool IsFolder(const WideString& path) {
   bool isDirectory = false;
-  if (ProbePath(StripTrailingBackslash(path), isDirectory) && isDirectory) return true;
+  // Only a path that ends in a backslash needs a copy without it.
+  const bool found = !path.empty() && path.back() == u'\\'
+                         ? ProbePath(StripTrailingBackslash(path), isDirectory)
+                         : ProbePath(path, isDirectory);
+  if (found && isDirectory) return true;
   return IsDriveRoot(path);
 }
 
