@@ -77,6 +77,10 @@ void LoadSettingsForModule(const std::string& modulePath) {
   if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
     CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
 
+  // The code sets follow the lists even when a read throws half-way.
+  struct ListsApplied {
+    ~ListsApplied() { ApplyListSettings(); }
+  } applied;
   for (const SettingRow& row : SettingsTable) {
     if (row.integer) ReadIniInteger(settingsPath, row.key, *row.integer);
     if (row.list) ReadIniList(settingsPath, row.key, *row.list);

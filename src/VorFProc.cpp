@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "CIniFile.h"
+#include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
@@ -36,6 +37,37 @@ consteval const SettingRow& RowOf(std::string_view key) {
   throw "not a setting"; // no constant: a key missing from the table fails the build
 }
 
+// Code lists are written with upper-case digits only.
+constexpr int UpperHexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// One pass over the list: every "blank, two upper-case hex digits, blank"
+// in the list padded with a blank on each side is a needle IsCodeListed
+// would find.
+constexpr CodeSet ListedCodesOf(std::string_view list) {
+  CodeSet set{};
+  const auto at = [&](std::size_t i) { // in the padded list
+    return i == 0 || i == list.size() + 1 ? ' ' : list[i - 1];
+  };
+  for (std::size_t i = 0; i + 3 < list.size() + 2; ++i) {
+    if (at(i) != ' ' || at(i + 3) != ' ') continue;
+    const int high = UpperHexDigit(at(i + 1));
+    const int low = UpperHexDigit(at(i + 2));
+    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
+  }
+  return set;
+}
+
+// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
+constexpr CodeSet BinaryCodesOf(std::string_view ignore) {
+  const CodeSet listed = ListedCodesOf(ignore);
+  CodeSet binary{};
+  for (int code = 0; code < 32; ++code)
+    binary.has[code] = IsControlCode(code) && !listed.has[code];
+  return binary;
+}
+
 } // namespace
 
 // The integers are constant-initialised: they hold their defaults before
@@ -54,12 +86,21 @@ constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
 constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
 constinit int rus_percent = RowOf("rus_percent").integerDefault;
 constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
+// The sets hold the defaults' before any code of the module runs, too.
+constinit CodeSet BinaryCodeSet = BinaryCodesOf(RowOf("binary_ignore").listDefault);
+constinit CodeSet OemIgnoredSet = ListedCodesOf(RowOf("oem_ignore").listDefault);
+
+void ApplyListSettings() {
+  BinaryCodeSet = BinaryCodesOf(binary_ignore);
+  OemIgnoredSet = ListedCodesOf(oem_ignore);
+}
 
 void ResetSettings() {
   for (const SettingRow& row : SettingsTable) {
     if (row.integer) *row.integer = row.integerDefault;
     if (row.list) *row.list = row.listDefault;
   }
+  ApplyListSettings();
 }
 
 void ReleaseListSettings() {
@@ -175,7 +216,11 @@ bool IsDriveRoot(const WideString& path) {
 
 bool IsFolder(const WideString& path) {
   bool isDirectory = false;
-  if (ProbePath(StripTrailingBackslash(path), isDirectory) && isDirectory) return true;
+  // Only a path that ends in a backslash needs a copy without it.
+  const bool found = !path.empty() && path.back() == u'\\'
+                         ? ProbePath(StripTrailingBackslash(path), isDirectory)
+                         : ProbePath(path, isDirectory);
+  if (found && isDirectory) return true;
   return IsDriveRoot(path);
 }
 
@@ -283,37 +328,9 @@ bool IsCodeListed(int code, const std::string& list) {
   return haystack.find(needle) != std::string::npos;
 }
 
-namespace {
-
-// Code lists are written with upper-case digits only.
-int UpperHexDigit(char c) { return c >= 'a' && c <= 'f' ? -1 : HexDigit(c); }
-
-} // namespace
-
-// One pass over the list: every "blank, two upper-case hex digits, blank"
-// in the padded list is a needle IsCodeListed would find.
-CodeSet ListedCodes(const std::string& list) {
-  CodeSet set{};
-  const std::string haystack = " " + list + " ";
-  for (std::size_t i = 0; i + 3 < haystack.size(); ++i) {
-    if (haystack[i] != ' ' || haystack[i + 3] != ' ') continue;
-    const int high = UpperHexDigit(haystack[i + 1]);
-    const int low = UpperHexDigit(haystack[i + 2]);
-    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
-  }
-  return set;
-}
+CodeSet ListedCodes(const std::string& list) { return ListedCodesOf(list); }
 
 namespace {
-
-// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
-CodeSet BinaryCodes(const std::string& ignore) {
-  const CodeSet listed = ListedCodes(ignore);
-  CodeSet binary{};
-  for (int code = 0; code < 32; ++code)
-    binary.has[code] = IsControlCode(code) && !listed.has[code];
-  return binary;
-}
 
 // Offset of the first byte that is a code of the set, which holds codes
 // below 0x20 only, or -1: a word of eight bytes none of which is below 0x20
@@ -339,10 +356,7 @@ int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextS
 
 } // namespace
 
-bool IsBinaryCode(int code) {
-  if (!IsControlCode(code)) return false;
-  return !IsCodeListed(code, binary_ignore);
-}
+bool IsBinaryCode(int code) { return code >= 0 && code < 256 && BinaryCodeSet.has[code]; }
 
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   isOem = false;
@@ -376,23 +390,14 @@ bool IsCyrillicLetter(BYTE b, bool oem) {
 
 namespace {
 
-// IsCyrillicLetter spelled out per code page without a branch: in this
-// form the compiler counts many bytes at a time, and through the call it
-// does not.
-std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
-  std::int64_t letters = 0;
-  if (oem) {
-    for (int i = 0; i < count; ++i) {
-      const BYTE b = buffer[i];
-      letters +=
-          (static_cast<BYTE>(b - kFirst866Letter) <= kLast866LowLetter - kFirst866Letter) |
-          (static_cast<BYTE>(b - kFirst866HighLetter) <= kLast866Letter - kFirst866HighLetter);
-    }
-  } else {
-    for (int i = 0; i < count; ++i)
-      letters += buffer[i] >= kFirst1251Letter;
-  }
-  return letters;
+// The tally's pass stops looking for runs at the word rule's length; with
+// the rule off, any run will do.
+int RunLimit() { return rus_word_len > 0 ? rus_word_len : 1; }
+
+// The run rule, then the share rule, for one code page of a tally.
+bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
+  if (rus_word_len > 0 && tally.longest[page] >= rus_word_len) return true;
+  return tally.letters[page] * 100 / count >= rus_percent;
 }
 
 } // namespace
@@ -400,22 +405,20 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  if (rus_word_len > 0 && CyrillicRun(buffer, count, oem, rus_word_len) >= rus_word_len)
-    return true;
-  return CyrillicShare(buffer, count, oem) >= rus_percent;
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RunLimit());
+  return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   isOem = false;
   CyrillicSample sample(file, sizeKb);
-  if (!sample.read || !sample.LongEnough()) return false;
+  if (!sample.read || !sample.LongEnough() || sample.bytesRead == 0) return false;
+  // Both code pages from one pass; 1251 is asked first.
   const int count = static_cast<int>(sample.bytesRead);
-  if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
-  if (HasCyrillicText(sample.buffer.Data(), count, true)) {
-    isOem = true;
-    return true;
-  }
-  return false;
+  const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, RunLimit());
+  if (PassesCyrillicRules(tally, 0, count)) return true;
+  isOem = PassesCyrillicRules(tally, 1, count);
+  return isOem;
 }
 
 bool FileHasCyrillic(const WideString& path, bool& isOem) {
@@ -430,7 +433,7 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return facts;
   const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
-  const CodeSet binary = BinaryCodes(binary_ignore);
+  const CodeSet& binary = BinaryCodeSet;
   SampleBuffer sample(size);
   if (!sample.ReadFromStart(file, static_cast<DWORD>(size), facts.bytesRead) ||
       facts.bytesRead == 0)
@@ -448,25 +451,31 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
     noteBinary(0, facts.bytesRead);
     return facts;
   }
-  // A binary code anywhere makes the statistics void, so a block is counted
-  // without a branch per byte, and the walk stops after the block that holds
-  // the first one.
+  // A binary code anywhere makes the statistics void, so each block is
+  // looked through for one before its bytes are counted. Only the upper
+  // half is counted: a word of eight bytes below 0x80 is skipped whole.
   std::uint32_t counts[256] = {};
-  constexpr DWORD kBlock = 1024; // bytes counted between two looks for a binary code
+  constexpr DWORD kBlock = 1024; // bytes between two looks for a binary code
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   for (DWORD start = 0; start < facts.bytesRead; start += kBlock) {
     const DWORD end = std::min(facts.bytesRead, start + kBlock);
-    bool hit = false;
-    for (DWORD i = start; i < end; ++i) {
-      hit |= binary.has[bytes[i]];
-      ++counts[bytes[i]];
+    if (noteBinary(start, end - start)) return facts;
+    DWORD i = start;
+    for (; i + 8 <= end; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, bytes + i, sizeof w);
+      if ((w & kHighs) == 0) continue;
+      for (DWORD k = i; k < i + 8; ++k)
+        ++counts[bytes[k]];
     }
-    if (hit && noteBinary(start, end - start)) return facts;
+    for (; i < end; ++i)
+      ++counts[bytes[i]];
   }
   for (int code = 128; code <= 255; ++code)
     facts.upper += counts[code];
   if (facts.upper == 0) return facts;
   // The commonest code decides: if any code reaches the threshold, it does.
-  const CodeSet ignored = ListedCodes(oem_ignore);
+  const CodeSet& ignored = OemIgnoredSet;
   for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {
     if (ignored.has[code] || !IsPseudoGraphicsCode(code)) continue;
     if (facts.leadCode < 0 || counts[code] > facts.leadCount) {
@@ -486,19 +495,17 @@ bool TextSampleFacts::IsOem() const {
 }
 
 std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
-  return count <= 0 ? 0 : CountLetters(buffer, count, oem) * 100 / count;
+  if (count <= 0) return 0;
+  // A limit of 1: the runs are not asked for.
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), 1);
+  return tally.letters[oem ? 1 : 0] * 100 / count;
 }
 
 int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
-  int run = 0, longest = 0;
-  for (int i = 0; i < count; ++i) {
-    // Letters and others alternate unpredictably in real text: no branch.
-    const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
-    run = (run + 1) & -is;
-    longest = run > longest ? run : longest;
-    if (stopAt > 0 && run >= stopAt) break;
-  }
-  return longest;
+  if (count <= 0) return 0;
+  // The longest run, or stopAt once a run reaches it: where the walk stops.
+  return TallyCyrillic(buffer, static_cast<std::size_t>(count), stopAt > 0 ? stopAt : 0)
+      .longest[oem ? 1 : 0];
 }
 
 CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)

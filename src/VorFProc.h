@@ -41,6 +41,10 @@ extern const SettingRow SettingsTable[12];
 
 // Puts every setting back to its built-in default.
 void ResetSettings();
+// Builds the code sets the probes read from the two list settings. The
+// settings load and ResetSettings call it; whatever else assigns a list
+// calls it after.
+void ApplyListSettings();
 // Releases the two list settings (module unload).
 void ReleaseListSettings();
 
@@ -139,6 +143,11 @@ struct CodeSet {
 };
 bool IsCodeListed(int code, const std::string& list);
 CodeSet ListedCodes(const std::string& list);
+// binary_ignore and oem_ignore as sets, built once per settings load: the
+// binary codes (control codes the list leaves in), and the codes the OEM
+// test leaves out.
+extern CodeSet BinaryCodeSet;
+extern CodeSet OemIgnoredSet;
 bool IsBinaryCode(int code);
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem);
 bool FileIsText(const WideString& path);

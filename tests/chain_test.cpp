@@ -108,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Chain, ::testing::Values(
            "zero in the last byte of the text sample"},
   ChainRow{"zero_1024", [] { return AsciiWithAt(2000, 1024, 0); }, nullptr, "ANSI",
            "zero beyond every sample that looks for it"},
-  ChainRow{"zero_listed", [] { return AsciiWithAt(2000, 10, 0); }, [] { binary_ignore = "00"; },
+  ChainRow{"zero_listed", [] { return AsciiWithAt(2000, 10, 0); }, [] {
+             binary_ignore = "00";
+             ApplyListSettings();
+           },
            "ANSI", "a listed zero is harmless"},
   ChainRow{"no_text_sample", [] { return Text("abc"); }, [] { text_buffer_size_kb = 0; },
            "Binary", "no text sample: every non-empty unlabelled file is binary"},
@@ -136,6 +139,7 @@ TEST(Chain, Utf16IsNotText) {
   EXPECT_STREQ(ClassifyEncoding(latin), "UTF-16 BE");
   EXPECT_FALSE(FileIsText(latin));
   binary_ignore = "00";
+  ApplyListSettings();
   EXPECT_TRUE(FileIsText(latin));
 }
 

@@ -300,6 +300,42 @@ TEST(FileNames, LosslessBothWays) {
   }
 }
 
+// The layer narrows an ASCII path on the stack and maps any other on the
+// heap: paths on each side of that buffer's end, and a non-ASCII name
+// starting right at it, open the same file either way.
+TEST(WidePaths, LongAndNonAsciiPathsOpen) {
+  SettingsGuard settings;
+  TempDir dir;
+  const std::size_t base = dir.Path().string().size() + 1; // with the slash
+  const struct {
+    std::size_t ascii; // bytes of the whole path up to the last name's tail
+    const char* tail;
+    const char* why;
+  } rows[] = {
+      {255, "", "255 bytes and the terminator: the most the stack buffer holds"},
+      {256, "", "256 bytes: one too many, so the heap"},
+      {300, "", "long ASCII"},
+      {255, "\xD1\x91", "a Cyrillic letter where the buffer ends"},
+      {0, "\xCF\xF0", "bytes no UTF-8 holds, after a short ASCII run"},
+  };
+  for (const auto& row : rows) {
+    // A folder per 100 bytes keeps each name within the file system's limit.
+    fs::path path = dir.Path();
+    std::size_t length = base;
+    while (length + 101 < row.ascii) {
+      path /= std::string(99, 'd');
+      fs::create_directories(path);
+      length += 100;
+    }
+    path /= std::string(row.ascii > length ? row.ascii - length : 1, 'f') + row.tail;
+    std::ofstream(path, std::ios::binary) << "\xD0\x94\xD0\xB0!";
+    const WideString wide = charsift::names::Utf16FromBytes(path.string());
+    EXPECT_FALSE(IsFolder(wide)) << row.why;
+    EXPECT_TRUE(FileIsUtf8NoBom(wide)) << row.why;
+    EXPECT_STREQ(ClassifyEncoding(wide), "UTF-8 no BOM") << row.why;
+  }
+}
+
 // A FIFO is refused before any open: its writer's bytes stay for the reader
 // they were meant for, and no probe waits for a writer that never comes.
 TEST(BadPaths, FifoNeverBlocks) {

@@ -226,7 +226,12 @@ TEST(LoadSettings, Lists) {
   LoadSettingsForModule(emptied.Module());
   EXPECT_EQ(binary_ignore, "00 1A");
   EXPECT_EQ(oem_ignore, "") << "present with nothing after '='";
+  EXPECT_FALSE(IsBinaryCode(0x1A)) << "the probes' sets follow the lists loaded";
+  EXPECT_TRUE(IsBinaryCode(0x01));
+  EXPECT_FALSE(OemIgnoredSet.has[0xAB]);
   ResetSettings();
+  EXPECT_TRUE(IsBinaryCode(0x1A)) << "and the defaults put back";
+  EXPECT_TRUE(OemIgnoredSet.has[0xAB]);
   missing.WriteSettings("[ini]\noem_percent=18\n");
   LoadSettingsForModule(missing.Module());
   EXPECT_EQ(oem_ignore, "AB BB") << "a missing line keeps the list";

@@ -20,6 +20,7 @@ inline void ApplyToModule(const Settings& s) {
   rus_min_size = s.rusMinSize;
   rus_percent = s.rusPercent;
   rus_word_len = s.rusWordLen;
+  ApplyListSettings();
 }
 
 // The module's settings as they stand, for the reference.

@@ -103,6 +103,22 @@ inline bool IsLetter(std::uint8_t b, bool oem) {
   return oem ? (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1) : b >= 0xC0;
 }
 
+// The numbers behind the Cyrillic rules: how many letters a sample holds,
+// and its longest run of letters.
+inline long long CountLetters(const Bytes& sample, bool oem) {
+  return std::count_if(sample.begin(), sample.end(),
+                       [&](std::uint8_t b) { return IsLetter(b, oem); });
+}
+
+inline long long LongestRun(const Bytes& sample, bool oem) {
+  long long run = 0, longest = 0;
+  for (std::uint8_t b : sample) {
+    run = IsLetter(b, oem) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
 inline bool IsCyrillic(const Bytes& sample, bool oem, const Settings& s) {
   if (sample.empty()) return false;
   long long letters = 0;

@@ -141,11 +141,35 @@ std::size_t WideLength(const WCHAR* text) {
 }
 
 // The file-system bytes a host's UTF-16 path names, so that every name on
-// disk, UTF-8 or not, can be named back.
-std::string PathFromWide(LPCWSTR path) {
-  return path ? charsift::names::BytesFromUtf16(std::u16string_view(path, WideLength(path)))
-              : std::string();
-}
+// disk, UTF-8 or not, can be named back. A path of plain ASCII, nearly every
+// one, is narrowed unit by unit into a buffer on the stack; only a longer
+// one, or one that needs the full mapping, takes the heap.
+class PathFromWide {
+public:
+  explicit PathFromWide(LPCWSTR path) {
+    local_[0] = '\0';
+    if (!path) return;
+    std::size_t n = 0;
+    for (; path[n] != 0 && path[n] < 0x80 && n + 1 < sizeof local_; ++n)
+      local_[n] = static_cast<char>(path[n]);
+    local_[n] = '\0';
+    size_ = n;
+    if (path[n] == 0) return;
+    heap_ = charsift::names::BytesFromUtf16(std::u16string_view(path, WideLength(path)));
+    data_ = heap_.c_str();
+    size_ = heap_.size();
+  }
+  PathFromWide(const PathFromWide&) = delete;
+  PathFromWide& operator=(const PathFromWide&) = delete;
+  const char* c_str() const { return data_; }
+  std::string_view View() const { return {data_, size_}; }
+
+private:
+  char local_[256];
+  std::string heap_;
+  const char* data_ = local_;
+  std::size_t size_ = 0;
+};
 
 // FILETIME counts 100 ns ticks since 1601-01-01 UTC, as a signed 64-bit
 // count in kernel32's eyes. A time outside that range (tmpfs keeps an mtime
@@ -187,8 +211,8 @@ template <typename FindData> void FillFindData(const struct stat& st, FindData* 
 
 // A dangling link or a link loop is still an entry of its folder, as
 // Windows lists a reparse point whatever it points to.
-bool StatEntry(const std::string& path, struct stat* st) {
-  return stat(path.c_str(), st) == 0 || lstat(path.c_str(), st) == 0;
+bool StatEntry(const char* path, struct stat* st) {
+  return stat(path, st) == 0 || lstat(path, st) == 0;
 }
 
 // The Windows wildcard rule for one name: '*' any run, '?' one character.
@@ -218,15 +242,16 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 // none is a wildcard in the last component matched against the folder's
 // names, the smallest name (as NTFS lists them, "." first) being the first
 // match.
-bool FindFirst(const std::string& path, struct stat* st) {
+// path is zero-terminated at path.size().
+bool FindFirst(std::string_view path, struct stat* st) {
   if (path.empty()) return false;
-  if (StatEntry(path, st)) return true;
+  if (StatEntry(path.data(), st)) return true;
   const std::size_t slash = path.rfind('/');
-  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string last(slash == std::string::npos ? path : path.substr(slash + 1));
   if (last.find_first_of("*?") == std::string::npos) return false;
 
   const std::string folder =
-      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+      slash == std::string::npos ? std::string(".") : std::string(path.substr(0, slash + 1));
   DIR* dir = opendir(folder.c_str());
   if (!dir) return false;
   std::string best;
@@ -239,10 +264,10 @@ bool FindFirst(const std::string& path, struct stat* st) {
     }
   }
   closedir(dir);
-  return found && StatEntry(folder + (folder.back() == '/' ? "" : "/") + best, st);
+  return found && StatEntry((folder + (folder.back() == '/' ? "" : "/") + best).c_str(), st);
 }
 
-template <typename FindData> HANDLE FindFirstCommon(const std::string& path, FindData* findData) {
+template <typename FindData> HANDLE FindFirstCommon(std::string_view path, FindData* findData) {
   struct stat st;
   if (!FindFirst(path, &st)) {
     lastError = ERROR_FILE_NOT_FOUND;
@@ -261,8 +286,8 @@ template <typename FindData> HANDLE FindFirstCommon(const std::string& path, Fin
 // unread; O_NONBLOCK keeps a swapped-in FIFO from stalling the open, and
 // O_NOCTTY a terminal from becoming ours. A folder is refused too, as
 // kernel32 refuses one without the backup-semantics flag.
-Descriptor OpenRegularFile(const std::string& path, struct stat* st, DWORD* error) {
-  if (stat(path.c_str(), st) != 0) {
+Descriptor OpenRegularFile(const char* path, struct stat* st, DWORD* error) {
+  if (stat(path, st) != 0) {
     *error = ErrorFromErrno(errno);
     return Descriptor();
   }
@@ -270,7 +295,7 @@ Descriptor OpenRegularFile(const std::string& path, struct stat* st, DWORD* erro
     *error = ERROR_ACCESS_DENIED;
     return Descriptor();
   }
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Descriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.IsOpen()) {
     *error = ErrorFromErrno(errno);
     return fd;
@@ -283,7 +308,7 @@ Descriptor OpenRegularFile(const std::string& path, struct stat* st, DWORD* erro
   return fd;
 }
 
-HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
+HANDLE CreateFileCommon(const char* path, DWORD creationDisposition) {
   if (creationDisposition != OPEN_EXISTING) {
     lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
@@ -410,11 +435,11 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     lastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
-  return FindFirstCommon(PathFromWide(fileName), findData);
+  return FindFirstCommon(PathFromWide(fileName).View(), findData);
 }
 
 HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-  return FindFirstCommon(fileName ? std::string(fileName) : std::string(), findData);
+  return FindFirstCommon(fileName ? std::string_view(fileName) : std::string_view(""), findData);
 }
 
 BOOL FindClose(HANDLE findHandle) {
@@ -429,12 +454,12 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     lastError = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
-  return CreateFileCommon(PathFromWide(fileName), creationDisposition);
+  return CreateFileCommon(PathFromWide(fileName).c_str(), creationDisposition);
 }
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE) {
-  return CreateFileCommon(fileName ? std::string(fileName) : std::string(), creationDisposition);
+  return CreateFileCommon(fileName ? fileName : "", creationDisposition);
 }
 
 // GetFileSize: the size the open saw. A file the system calls empty may
