@@ -78,7 +78,8 @@ std::wstring Widen(const std::string& text) {
 // charsift.exe with a pipe for standard input and files for its output.
 class Running {
 public:
-  explicit Running(const std::string& args) {
+  // outputGone: standard output is a pipe nobody reads any more.
+  explicit Running(const std::string& args, bool outputGone = false) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = nullptr;
     CreatePipe(&input, &input_, &inherit, 0);
@@ -88,6 +89,12 @@ public:
                          CREATE_ALWAYS, 0, nullptr);
     };
     HANDLE out = open(dir_ / "out"), err = open(dir_ / "err");
+    if (outputGone) {
+      HANDLE reader = nullptr;
+      CloseHandle(out);
+      CreatePipe(&reader, &out, &inherit, 0);
+      CloseHandle(reader);
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -111,6 +118,16 @@ public:
       WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
   std::string Out() const { return ReadFile(dir_ / "out"); }
+  // Whether it ends by itself within the time, its input still open.
+  bool EndsWithin(std::chrono::seconds time, int& status) {
+    DWORD code = 0;
+    if (!process_ ||
+        WaitForSingleObject(process_, static_cast<DWORD>(time.count() * 1000)) != WAIT_OBJECT_0)
+      return false;
+    GetExitCodeProcess(process_, &code);
+    status = static_cast<int>(code);
+    return true;
+  }
   Outcome Wait() {
     CloseHandle(input_);
     DWORD status = static_cast<DWORD>(-1);
@@ -137,10 +154,13 @@ std::string Quote(const std::string& text) {
 // charsift with a pipe for standard input and files for its output.
 class Running {
 public:
-  explicit Running(const std::string& args) {
-    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args + " >" +
-                                Quote((dir_ / "out").string()) + " 2>" +
-                                Quote((dir_ / "err").string());
+  // outputGone: standard output closed; the shell then records the status.
+  explicit Running(const std::string& args, bool outputGone = false) {
+    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args +
+                                (outputGone ? " >&- 2>" + Quote((dir_ / "err").string()) +
+                                                  "; echo $? >" + Quote((dir_ / "status").string())
+                                            : " >" + Quote((dir_ / "out").string()) + " 2>" +
+                                                  Quote((dir_ / "err").string()));
     pipe_ = popen(command.c_str(), "w");
   }
   void Write(const std::string& text) {
@@ -151,6 +171,19 @@ public:
     std::signal(SIGPIPE, old);
   }
   std::string Out() const { return ReadFile(dir_ / "out"); }
+  // Whether it ends by itself within the time, its input still open (outputGone only).
+  bool EndsWithin(std::chrono::seconds time, int& status) {
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    for (std::string text; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      text = ReadFile(dir_ / "status");
+      if (!text.empty() && text.back() == '\n') {
+        status = std::stoi(text);
+        return true;
+      }
+    }
+    return false;
+  }
   Outcome Wait() {
     const int status = pipe_ ? pclose(pipe_) : -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(), ReadFile(dir_ / "err")};
@@ -422,6 +455,35 @@ TEST(Host, RowsStreamAndListsAreRead) {
   ASSERT_FALSE(shown.err.empty());
   EXPECT_EQ(shown.err.back(), '\r') << shown.err;
   EXPECT_EQ(Charsift("-r " + Quote(tree.root)).err, "");
+}
+
+// Output that is gone stops a run that reads its list from a writer who
+// is idle: charsift ends by itself, says why, and never waits on the list.
+TEST(Host, GoneOutputEndsARunWhoseListIsIdle) {
+  const Tree tree;
+  const std::string first = tree.At("a.txt"), second = tree.At("sub/b.txt");
+  const struct {
+    std::string args;
+    std::string input;
+    const char* why;
+  } rows[] = {
+      {"--format tsv --files-from -", first + "\n" + second + "\n",
+       "two rows written: the second finds the output gone"},
+      {"--format tsv --files-from -", first + "\n", "one row: the flush before the wait fails"},
+      {"--format json --files-from -", "", "no row at all: the opening bracket fails"},
+      {"--format table --files-from - " + Quote(first), "", "a path given, the list silent"},
+  };
+  for (const auto& row : rows) {
+    Running run(row.args, true);
+    run.Write(row.input);
+    int status = -1;
+    const bool ended = run.EndsWithin(std::chrono::seconds(20), status);
+    EXPECT_TRUE(ended) << row.why << ": still running with its output gone";
+    const Outcome end = run.Wait(); // closes the list: a hung run ends here
+    if (!ended) continue;
+    EXPECT_EQ(status, 1) << row.why;
+    EXPECT_NE(end.err.find("cannot write the output"), std::string::npos) << row.why << end.err;
+  }
 }
 
 // A name that is no UTF-8 reaches the module and prints as itself: its bytes

@@ -382,9 +382,11 @@ int Run(const std::vector<Arg>& args) {
     return std::ferror(stdout) == 0;
   };
   hooks.idle = [&] {
-    // Whatever is decided goes out before the wait for the next row.
+    // Whatever is decided goes out before the wait for the next row; output
+    // that is gone ends the run here, not at a next row that may never come.
     std::fflush(stdout);
     progress.Tick();
+    return std::ferror(stdout) == 0;
   };
 
   output.Begin();
@@ -400,7 +402,8 @@ int Run(const std::vector<Arg>& args) {
     status = 1;
   }
   if (!completed) {
-    // The walk may still wait on its input: end here, not in its thread's join.
+    // The walk may still wait on its input, holding its lock: end here, not
+    // in its thread's join nor in the stream's exit-time close.
     std::fflush(stderr);
     std::_Exit(status);
   }
