@@ -8,7 +8,7 @@
 #include "VorFProc.h"
 
 #ifndef _WIN32
-#include "platform/posix/FileNames.h"
+#include "platform/FileNames.h"
 #endif
 
 namespace fs = std::filesystem;

@@ -3,29 +3,13 @@
 
 #include <algorithm>
 
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 namespace host {
 
 namespace {
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
+using charsift::names::AppendUtf8;
 
 // The module's values are bytes too; they take the same escapes as names.
 std::string JsonBytes(const std::string& bytes) {
@@ -69,9 +53,8 @@ std::string JsonString(std::u16string_view units) {
     if (u == '"' || u == '\\') {
       out += '\\';
       out += static_cast<char>(u);
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-               units[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
+    } else if (charsift::names::IsSurrogatePair(units, i)) {
+      AppendUtf8(out, charsift::names::PairCodePoint(units, i));
       ++i;
     } else if (u < 0x20 || (u >= 0xD800 && u <= 0xDFFF)) {
       char escape[8];

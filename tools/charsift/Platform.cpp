@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
