@@ -487,7 +487,7 @@ TEST(Host, GoneOutputEndsARunWhoseListIsIdle) {
 }
 
 // A name that is no UTF-8 reaches the module and prints as itself: its bytes
-// in table and tsv, \udcXX in JSON. On Windows, the UTF-16 name that the
+// in tsv, \xNN in the table, \udcXX in JSON. On Windows, the UTF-16 name that the
 // module's layer gives such bytes off Windows prints the same way.
 TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
   TempDir dir;
@@ -509,7 +509,7 @@ TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
     std::string line;
   } rows[] = {
       {"tsv", "Text\tANSI\t" + TsvText(root) + name},
-      {"table", "Text    ANSI          " + root + name},
+      {"table", "Text    ANSI          " + root + "caf\\xe9.txt"},
       {"jsonl", "{\"path\": \"" + JsonText(root) +
                     "caf\\udce9.txt\", \"Type\": \"Text\", "
                     "\"Encoding\": \"ANSI\"}"},
@@ -524,6 +524,69 @@ TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
     const std::vector<std::string> lines = Lines(run.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end()) << row.format << ":\n"
                                                                             << run.out;
+  }
+}
+
+// A name with control codes or bytes that are no UTF-8 can neither forge a
+// row, nor drive the terminal, nor vanish: the table escapes them, tsv and
+// JSON keep their own escapes. The paths come from a list and name no file,
+// so every platform can hold them; each is still a row.
+TEST(Host, NamesWithControlCodesInEveryFormat) {
+  struct Row {
+    std::string name, table, tsv, json;
+    const char* why;
+  };
+  std::vector<Row> rows = {
+      {"a\nText    ANSI          fake", "a\\nText    ANSI          fake",
+       "a\\nText    ANSI          fake", "a\\u000aText    ANSI          fake",
+       "a newline would forge a row"},
+      {"\x1b[31mred\x1b[0m\x1b]0;title\x07", "\\x1b[31mred\\x1b[0m\\x1b]0;title\\x07",
+       "\x1b[31mred\x1b[0m\x1b]0;title\x07", "\\u001b[31mred\\u001b[0m\\u001b]0;title\\u0007",
+       "escape sequences would drive the terminal"},
+      {"b\rText", "b\\rText", "b\\rText", "b\\u000dText",
+       "a carriage return would overwrite the row"},
+      {"tab\there", "tab\\there", "tab\\there", "tab\\u0009here", "a tab shifts no column"},
+      {"c1\xC2\x9B"
+       "2J\x7F",
+       "c1\\xc2\\x9b2J\\x7f",
+       "c1\xC2\x9B"
+       "2J\x7F",
+       "c1\xC2\x9B"
+       "2J\x7F",
+       "C1 and DEL codes: escaped in the table only"},
+      {"\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
+       "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
+       "valid UTF-8 prints as itself"},
+  };
+#ifndef _WIN32
+  // A byte that is no UTF-8 lists as itself off Windows only.
+  rows.push_back({"\xCF\xF0\xE8", "\\xcf\\xf0\\xe8", "\xCF\xF0\xE8", "\\udccf\\udcf0\\udce8",
+                  "cp1251 bytes, no UTF-8"});
+  rows.push_back({"\x8F\xE0\xA8", "\\x8f\\xe0\\xa8", "\x8F\xE0\xA8", "\\udc8f\\udce0\\udca8",
+                  "cp866 bytes: not the same row as cp1251"});
+  rows.push_back({"back\\x41", "back\\\\x41", "back\\\\x41", "back\\\\x41",
+                  "a literal backslash is doubled, so it reads as no escape"});
+#endif
+  std::string list;
+  for (const Row& row : rows)
+    list += row.name + std::string(1, '\0');
+  const auto lines = [&](const char* format) {
+    const Outcome run = Charsift(std::string("--files-from - -0 --format ") + format, list);
+    EXPECT_EQ(run.status, 1) << format << ": the paths name no file";
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << format << ": messages escape too";
+    return Lines(run.out);
+  };
+  const std::vector<std::string> table = lines("table"), tsv = lines("tsv"), json = lines("jsonl");
+  ASSERT_EQ(table.size(), rows.size() + 1) << "one header and a line per name";
+  ASSERT_EQ(json.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    EXPECT_EQ(table[i + 1], "Binary  Binary        " + row.table) << row.why;
+    EXPECT_EQ(json[i],
+              "{\"path\": \"" + row.json + "\", \"Type\": \"Binary\", \"Encoding\": \"Binary\"}")
+        << row.why;
+    EXPECT_NE(std::find(tsv.begin(), tsv.end(), "Binary\tBinary\t" + row.tsv), tsv.end())
+        << row.why;
   }
 }
 

@@ -46,6 +46,47 @@ std::string TsvEscaped(const std::string& text) {
   return out;
 }
 
+std::string TableEscaped(const std::string& text) {
+  using namespace charsift::names;
+  const std::u16string units = Utf16FromBytes(text);
+  std::string out;
+  out.reserve(text.size());
+  const auto hex = [&out](unsigned byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    out += escape;
+  };
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (const int byte = EscapedByte(units[i]); byte >= 0) { // no part of valid UTF-8
+      hex(static_cast<unsigned>(byte));
+      continue;
+    }
+    std::uint32_t cp = units[i];
+    if (IsSurrogatePair(units, i)) cp = PairCodePoint(units, i++);
+    if (cp == '\t') {
+      out += "\\t";
+    } else if (cp == '\n') {
+      out += "\\n";
+    } else if (cp == '\r') {
+      out += "\\r";
+    } else if (cp == '\\') {
+#ifdef _WIN32
+      out += '\\';
+#else
+      out += "\\\\";
+#endif
+    } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+      std::string bytes;
+      AppendUtf8(bytes, cp);
+      for (const char c : bytes)
+        hex(static_cast<unsigned char>(c));
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
 std::string JsonString(std::u16string_view units) {
   std::string out = "\"";
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -72,9 +113,9 @@ Output::Output(Format format, std::vector<Column> columns, bool rows, bool summa
     : format_(format), columns_(std::move(columns)), rows_(rows), summary_(summary), out_(out) {
   for (const Column& column : columns_) {
     // The widths come from the choices, known before any query, so the table streams.
-    std::size_t width = std::max<std::size_t>(column.name.size(), 1);
+    std::size_t width = std::max<std::size_t>(TableEscaped(column.name).size(), 1);
     for (const std::string& choice : column.choices)
-      width = std::max(width, choice.size());
+      width = std::max(width, TableEscaped(choice).size());
     widths_.push_back(width);
     std::vector<Count> counts;
     for (const std::string& choice : column.choices)
@@ -88,7 +129,7 @@ void Output::Begin() {
   if (format_ == Format::Table) {
     line_.clear();
     for (std::size_t i = 0; i < columns_.size(); ++i)
-      line_ += Padded(columns_[i].name, widths_[i]) + "  ";
+      line_ += Padded(TableEscaped(columns_[i].name), widths_[i]) + "  ";
     line_ += "Path\n";
     std::fputs(line_.c_str(), out_);
   } else if (format_ == Format::Json) {
@@ -110,8 +151,8 @@ void Output::Row(const Item& item) {
   switch (format_) {
   case Format::Table:
     for (std::size_t i = 0; i < columns_.size(); ++i)
-      line_ += Padded(item.cells[columns_[i].cell], widths_[i]) + "  ";
-    line_ += Shown(item.path) + "\n";
+      line_ += Padded(TableEscaped(item.cells[columns_[i].cell]), widths_[i]) + "  ";
+    line_ += TableEscaped(Shown(item.path)) + "\n";
     break;
   case Format::Tsv:
     for (const Column& column : columns_)
@@ -161,9 +202,9 @@ void Output::PrintSummary() {
   if (rows_) std::fputs("\n", out_);
   std::size_t fieldWidth = 5, valueWidth = 5; // "Field", "Value"
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    fieldWidth = std::max(fieldWidth, columns_[i].name.size());
+    fieldWidth = std::max(fieldWidth, TableEscaped(columns_[i].name).size());
     for (const Count& count : counts_[i])
-      if (count.files) valueWidth = std::max(valueWidth, count.value.size());
+      if (count.files) valueWidth = std::max(valueWidth, TableEscaped(count.value).size());
   }
   if (format_ == Format::Table)
     std::fprintf(out_, "%s  %s  Files\n", Padded("Field", fieldWidth).c_str(),
@@ -172,9 +213,10 @@ void Output::PrintSummary() {
     for (const Count& count : counts_[i]) {
       if (count.files == 0) continue;
       if (format_ == Format::Table)
-        std::fprintf(out_, "%s  %s  %zu\n", Padded(columns_[i].name, fieldWidth).c_str(),
-                     Padded(count.value.empty() ? "(none)" : count.value, valueWidth).c_str(),
-                     count.files);
+        std::fprintf(
+            out_, "%s  %s  %zu\n", Padded(TableEscaped(columns_[i].name), fieldWidth).c_str(),
+            Padded(count.value.empty() ? "(none)" : TableEscaped(count.value), valueWidth).c_str(),
+            count.files);
       else
         std::fprintf(out_, "%s\t%s\t%zu\n", TsvEscaped(columns_[i].name).c_str(),
                      TsvEscaped(count.value).c_str(), count.files);
@@ -198,7 +240,7 @@ void Progress::Done(const Item& item) {
 #else
   const std::size_t cut = folder_.rfind('/');
 #endif
-  folder_ = cut == std::string::npos ? "." : folder_.substr(0, cut == 0 ? 1 : cut);
+  folder_ = TableEscaped(cut == std::string::npos ? "." : folder_.substr(0, cut == 0 ? 1 : cut));
   Draw();
 }
 

@@ -343,7 +343,8 @@ int Run(const std::vector<Arg>& args) {
 
   std::FILE* listFile = nullptr;
   if (o.filesFrom && !(listFile = OpenList(*o.filesFrom))) {
-    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n",
+                 TableEscaped(Shown(*o.filesFrom)).c_str());
     return 1;
   }
   std::optional<PathList> list;
@@ -371,7 +372,8 @@ int Run(const std::vector<Arg>& args) {
   hooks.done = [&](Item& item) {
     if (!item.problem.empty()) {
       progress.Hide();
-      std::fprintf(stderr, "charsift: %s: %s\n", Shown(item.path).c_str(), item.problem.c_str());
+      std::fprintf(stderr, "charsift: %s: %s\n", TableEscaped(Shown(item.path)).c_str(),
+                   item.problem.c_str());
       status = 1;
     }
     if (Matches(plan, item)) {
@@ -394,7 +396,8 @@ int Run(const std::vector<Arg>& args) {
   if (completed) output.End();
   progress.Finish();
   if (list && list->Failed()) {
-    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n",
+                 TableEscaped(Shown(*o.filesFrom)).c_str());
     status = 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
