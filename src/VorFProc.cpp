@@ -219,17 +219,19 @@ bool HasRtfSignature(HANDLE file) {
          std::strcmp(reinterpret_cast<const char*>(header), "{\\rtf") == 0;
 }
 
-bool FileUtf16Bom(const WideString& path, bool& bigEndian) {
+bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   return DetectUtf16Bom(file.Get(), bigEndian);
 }
 
-void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom, ProbeFacts* facts) {
   isRtf = false;
   hasUtf8Bom = false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return;
+  if (facts) facts->opened = true;
   isRtf = HasRtfSignature(file.Get());
   hasUtf8Bom = HasUtf8Bom(file.Get());
 }
@@ -263,11 +265,14 @@ Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
   return facts;
 }
 
-bool FileIsUtf8NoBom(const WideString& path) {
+bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   if (HasUtf8Bom(file.Get())) return false;
-  return HandleIsUtf8(file.Get());
+  if (!facts) return HandleIsUtf8(file.Get());
+  facts->utf8 = InspectUtf8Sample(file.Get(), true);
+  return facts->utf8.valid;
 }
 
 // ---- Text/binary and OEM ----------------------------------------------------------
@@ -347,19 +352,32 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   return true;
 }
 
-bool FileIsText(const WideString& path) {
+bool FileIsText(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  if (GetFileSize64(file.Get()) == 0) return true;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  if (facts) facts->opened = true;
+  if (GetFileSize64(file.Get()) == 0) {
+    if (facts) facts->empty = true;
+    return true;
+  }
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  }
+  facts->text = InspectTextSample(file.Get(), text_buffer_size_kb, false);
+  return facts->text.IsText();
 }
 
-bool FileIsOem(const WideString& path) {
+bool FileIsOem(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  }
+  facts->opened = true;
+  facts->text = InspectTextSample(file.Get(), oem_buffer_size_kb, true);
+  return facts->text.IsText() && facts->text.IsOem();
 }
 
 // ---- Cyrillic letters -----------------------------------------------------------
@@ -400,11 +418,23 @@ bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   return CyrillicShare(buffer, count, oem) >= rus_percent;
 }
 
-bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts) {
   isOem = false;
   CyrillicSample sample(file, sizeKb);
+  if (facts) {
+    facts->read = sample.read;
+    facts->bytesRead = sample.bytesRead;
+    facts->asked = sample.buffer.Size() - 1;
+    facts->longEnough = sample.LongEnough();
+  }
   if (!sample.read || !sample.LongEnough()) return false;
   const int count = static_cast<int>(sample.bytesRead);
+  if (facts) {
+    for (const bool oem : {false, true}) {
+      facts->share[oem] = CyrillicShare(sample.buffer.Data(), count, oem);
+      facts->run[oem] = CyrillicRun(sample.buffer.Data(), count, oem, 0);
+    }
+  }
   if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
   if (HasCyrillicText(sample.buffer.Data(), count, true)) {
     isOem = true;
@@ -413,10 +443,12 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
   return false;
 }
 
-bool FileHasCyrillic(const WideString& path, bool& isOem) {
+bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+  if (facts) facts->opened = true;
+  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem,
+                           facts ? &facts->cyrillic : nullptr);
 }
 
 // ---- The numbers behind the answers ---------------------------------------------

@@ -109,6 +109,20 @@ private:
   std::size_t size_;
 };
 
+// ---- What a file probe went by ------------------------------------------------
+// The Cyrillic test's numbers for both code pages ([0] 1251, [1] 866).
+struct CyrillicFacts {
+  bool read = false;
+  DWORD bytesRead = 0;
+  std::size_t asked = 0;   // bytes the sample asked for
+  bool longEnough = false; // at least rus_min_size bytes arrived
+  std::int64_t share[2] = {};
+  int run[2] = {}; // the longest run of letters
+};
+// Filled by a file probe when one is passed, for the chain's trace; a probe
+// passed none does no work for it.
+struct ProbeFacts;
+
 // ---- Path and file probes ---------------------------------------------------
 // The platform identifier of the version query, read once at start: 2 (NT)
 // selects the wide calls, anything else the ANSI ones.
@@ -125,12 +139,13 @@ std::int64_t GetFileSize64(HANDLE file);
 bool DetectUtf16Bom(HANDLE file, bool& bigEndian);
 bool HasUtf8Bom(HANDLE file);
 bool HasRtfSignature(HANDLE file);
-bool FileUtf16Bom(const WideString& path, bool& bigEndian);
-void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom);
+bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts = nullptr);
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom,
+                      ProbeFacts* facts = nullptr);
 
 // ---- UTF-8 without a mark ---------------------------------------------------
 bool HandleIsUtf8(HANDLE file);
-bool FileIsUtf8NoBom(const WideString& path);
+bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts = nullptr);
 
 // ---- Text/binary and OEM ----------------------------------------------------
 // Which of the 256 codes a code list names, as IsCodeListed says for each.
@@ -141,14 +156,14 @@ bool IsCodeListed(int code, const std::string& list);
 CodeSet ListedCodes(const std::string& list);
 bool IsBinaryCode(int code);
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem);
-bool FileIsText(const WideString& path);
-bool FileIsOem(const WideString& path);
+bool FileIsText(const WideString& path, ProbeFacts* facts = nullptr);
+bool FileIsOem(const WideString& path, ProbeFacts* facts = nullptr);
 
 // ---- Cyrillic letters -------------------------------------------------------
 bool IsCyrillicLetter(BYTE b, bool oem);
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem);
-bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem);
-bool FileHasCyrillic(const WideString& path, bool& isOem);
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts = nullptr);
+bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts = nullptr);
 
 // ---- The numbers behind the answers -------------------------------------------
 // What the probes above decide by, one struct per sample. The probes take
@@ -197,4 +212,12 @@ struct CyrillicSample {
   DWORD bytesRead = 0;
   // At least rus_min_size bytes arrived.
   bool LongEnough() const;
+};
+
+struct ProbeFacts {
+  bool opened = false;  // the file opened
+  Utf8SampleFacts utf8; // FileIsUtf8NoBom
+  bool empty = false;   // FileIsText: an empty file, which is text
+  TextSampleFacts text; // FileIsText, FileIsOem
+  CyrillicFacts cyrillic;
 };

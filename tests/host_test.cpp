@@ -329,6 +329,11 @@ TEST(Host, ExitStatuses) {
       {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
       {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
        "module missing"},
+      {"--explain --module " + Quote(Text(HostPath("/no/such/module.so"))) + " " +
+           Quote(Example("ascii.txt")),
+       3, "cannot load module", "--explain loads the module as a plain run does"},
+      {"--explain " + Quote(Example("russian-866.txt")), 0, "",
+       "the explanation agrees with the module beside charsift"},
   };
   for (const Row& row : rows) {
     const Outcome run = Charsift(row.args);

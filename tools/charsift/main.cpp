@@ -78,7 +78,7 @@ const char* const kHelp =
     "standard error says why, once per path.\n"
     "\n"
     "Exit status: 0 all paths read, 1 some path missing or unreadable, 2 usage\n"
-    "error, 3 module not loaded.\n";
+    "error, 3 module not loaded, 4 --explain differs from the module's answer.\n";
 
 // One command-line argument: its text for options and messages, and the
 // file-system path it names.
@@ -326,14 +326,25 @@ int Run(const std::vector<Arg>& args) {
   }
 
   const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
+  Module module;
+  if (!module.Load(moduleFile)) return 3;
   if (o.explain) {
+    // The explanation is checked against the module's own answer.
+    const std::vector<Field>& fields = module.Fields();
+    const auto encoding = std::find_if(fields.begin(), fields.end(),
+                                       [](const Field& f) { return f.name == "Encoding"; });
+    if (encoding == fields.end()) {
+      std::fprintf(stderr, "charsift: %s offers no Encoding field\n",
+                   TableEscaped(Shown(moduleFile)).c_str());
+      return 3;
+    }
+    const int field = static_cast<int>(encoding - fields.begin());
     std::vector<fs::path> explained;
     for (const Arg& arg : o.paths)
       explained.push_back(arg.path);
-    return Explain(moduleFile, explained, stdout);
+    return Explain(moduleFile, explained, stdout,
+                   [&](const fs::path& path) { return module.Query(field, ToHost(path)); });
   }
-  Module module;
-  if (!module.Load(moduleFile)) return 3;
   Plan plan;
   try {
     plan = MakePlan(o, module);
