@@ -12,49 +12,22 @@
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-// The one place the built-in defaults are written. The variables below take
-// theirs from here by key, checked at compile time.
-constexpr SettingRow SettingsTable[12] = {
-    {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
-    {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
-    {"binary_ignore", nullptr, &binary_ignore, 0, ""},
-    {"oem_enabled", &oem_enabled, nullptr, 1, nullptr},
-    {"oem_buffer_size_kb", &oem_buffer_size_kb, nullptr, 1, nullptr},
-    {"oem_percent", &oem_percent, nullptr, 18, nullptr},
-    {"oem_ignore", nullptr, &oem_ignore, 0, "AB BB"},
-    {"rus_enabled", &rus_enabled, nullptr, 1, nullptr},
-    {"rus_buffer_size_kb", &rus_buffer_size_kb, nullptr, 2, nullptr},
-    {"rus_min_size", &rus_min_size, nullptr, 8, nullptr},
-    {"rus_percent", &rus_percent, nullptr, 30, nullptr},
-    {"rus_word_len", &rus_word_len, nullptr, 0, nullptr},
-};
-
-namespace {
-
-consteval const SettingRow& RowOf(std::string_view key) {
-  for (const SettingRow& row : SettingsTable)
-    if (key == row.key) return row;
-  throw "not a setting"; // no constant: a key missing from the table fails the build
-}
-
-} // namespace
-
 // The integers are constant-initialised: they hold their defaults before
 // any code of the module runs. The lists are constructed ahead of every
 // ordinary initialiser (the module entry's among them), whatever the order
 // of the sources in the link.
-constinit int text_buffer_size_kb = RowOf("text_buffer_size_kb").integerDefault;
-constinit int utf8_buffer_size_kb = RowOf("utf8_buffer_size_kb").integerDefault;
-CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf("binary_ignore").listDefault;
-constinit int oem_enabled = RowOf("oem_enabled").integerDefault;
-constinit int oem_buffer_size_kb = RowOf("oem_buffer_size_kb").integerDefault;
-constinit int oem_percent = RowOf("oem_percent").integerDefault;
-CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf("oem_ignore").listDefault;
-constinit int rus_enabled = RowOf("rus_enabled").integerDefault;
-constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
-constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
-constinit int rus_percent = RowOf("rus_percent").integerDefault;
-constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
+#define CHARSIFT_DEFINE_INTEGER(key, value) constinit int key = value;
+#define CHARSIFT_DEFINE_LIST(key, value) CHARSIFT_EARLY_INIT std::string key = value;
+CHARSIFT_SETTINGS(CHARSIFT_DEFINE_INTEGER, CHARSIFT_DEFINE_LIST)
+#undef CHARSIFT_DEFINE_INTEGER
+#undef CHARSIFT_DEFINE_LIST
+
+#define CHARSIFT_INTEGER_ROW(key, value) {#key, &key, nullptr, value, nullptr},
+#define CHARSIFT_LIST_ROW(key, value) {#key, nullptr, &key, 0, value},
+constexpr SettingRow SettingsTable[kSettingCount] = {
+    CHARSIFT_SETTINGS(CHARSIFT_INTEGER_ROW, CHARSIFT_LIST_ROW)};
+#undef CHARSIFT_INTEGER_ROW
+#undef CHARSIFT_LIST_ROW
 
 void ResetSettings() {
   for (const SettingRow& row : SettingsTable) {
@@ -64,8 +37,8 @@ void ResetSettings() {
 }
 
 void ReleaseListSettings() {
-  std::string().swap(binary_ignore);
-  std::string().swap(oem_ignore);
+  for (const SettingRow& row : SettingsTable)
+    if (row.list) std::string().swap(*row.list);
 }
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
@@ -276,12 +249,6 @@ bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts) {
 }
 
 // ---- Text/binary and OEM ----------------------------------------------------------
-bool IsCodeListed(int code, const std::string& list) {
-  char needle[8];
-  std::snprintf(needle, sizeof needle, " %02X ", static_cast<unsigned>(code) & 0xFFFu);
-  const std::string haystack = " " + list + " ";
-  return haystack.find(needle) != std::string::npos;
-}
 
 namespace {
 
@@ -302,6 +269,17 @@ CodeSet ListedCodes(const std::string& list) {
     if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
   }
   return set;
+}
+
+// The rule: the code's last three hex digits, written " %02X ", are found in
+// the list padded with a blank at each end. A byte's two digits are what the
+// one pass finds; a wider code's three digits only a three-digit entry holds.
+bool IsCodeListed(int code, const std::string& list) {
+  const unsigned digits = static_cast<unsigned>(code) & 0xFFFu;
+  if (digits <= 0xFF) return ListedCodes(list).has[digits];
+  char needle[8];
+  std::snprintf(needle, sizeof needle, " %03X ", digits);
+  return (" " + list + " ").find(needle) != std::string::npos;
 }
 
 namespace {

@@ -15,21 +15,33 @@ using WideString = std::basic_string<WCHAR>;
 // A list setting's constructor runs before the ordinary initialisers of
 // every source, so the module entry may read the settings from any of them.
 #define CHARSIFT_EARLY_INIT __attribute__((init_priority(101)))
-extern int text_buffer_size_kb;
-extern int utf8_buffer_size_kb;
-extern std::string binary_ignore;
-extern int oem_enabled;
-extern int oem_buffer_size_kb;
-extern int oem_percent;
-extern std::string oem_ignore;
-extern int rus_enabled;
-extern int rus_buffer_size_kb;
-extern int rus_min_size;
-extern int rus_percent;
-extern int rus_word_len;
 
-// One row per setting, in the order the settings file is read: its key, its
-// variable (an integer or a code list) and its built-in default.
+// Every setting, written once, in the order the settings file is read: its
+// key (the variable's name) and its built-in default, an integer (INTEGER)
+// or a code list (LIST). The declarations, the definitions and SettingsTable
+// are all made from this list.
+#define CHARSIFT_SETTINGS(INTEGER, LIST)                                                           \
+  INTEGER(text_buffer_size_kb, 1)                                                                  \
+  INTEGER(utf8_buffer_size_kb, 64)                                                                 \
+  LIST(binary_ignore, "")                                                                          \
+  INTEGER(oem_enabled, 1)                                                                          \
+  INTEGER(oem_buffer_size_kb, 1)                                                                   \
+  INTEGER(oem_percent, 18)                                                                         \
+  LIST(oem_ignore, "AB BB")                                                                        \
+  INTEGER(rus_enabled, 1)                                                                          \
+  INTEGER(rus_buffer_size_kb, 2)                                                                   \
+  INTEGER(rus_min_size, 8)                                                                         \
+  INTEGER(rus_percent, 30)                                                                         \
+  INTEGER(rus_word_len, 0)
+
+#define CHARSIFT_DECLARE_INTEGER(key, value) extern int key;
+#define CHARSIFT_DECLARE_LIST(key, value) extern std::string key;
+CHARSIFT_SETTINGS(CHARSIFT_DECLARE_INTEGER, CHARSIFT_DECLARE_LIST)
+#undef CHARSIFT_DECLARE_INTEGER
+#undef CHARSIFT_DECLARE_LIST
+
+// One row per setting, in the order of CHARSIFT_SETTINGS: its key, its
+// variable and its built-in default.
 struct SettingRow {
   const char* key;
   int* integer; // null for a list
@@ -37,7 +49,10 @@ struct SettingRow {
   int integerDefault;
   const char* listDefault;
 };
-extern const SettingRow SettingsTable[12];
+#define CHARSIFT_COUNT_SETTING(key, value) +1
+constexpr int kSettingCount = 0 CHARSIFT_SETTINGS(CHARSIFT_COUNT_SETTING, CHARSIFT_COUNT_SETTING);
+#undef CHARSIFT_COUNT_SETTING
+extern const SettingRow SettingsTable[kSettingCount];
 
 // Puts every setting back to its built-in default.
 void ResetSettings();
