@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -353,6 +355,34 @@ TEST(Host, ExitStatuses) {
   for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
                            "--files-from", "-L, --follow", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
+  // --help and the man page's OPTIONS list the same options.
+  const auto options = [](const std::string& text) {
+    static const std::regex option("(^|[ ,])(--?[A-Za-z0-9][A-Za-z0-9-]*)");
+    std::set<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it)
+      found.insert((*it)[2]);
+    return found;
+  };
+  std::string helped, paged;
+  for (const std::string& line : Lines(help)) { // "  -r, --recursive   also ..."
+    const std::size_t lead = line.find_first_not_of(' ');
+    if (lead >= 2 && lead <= 6 && line[lead] == '-')
+      helped += line.substr(0, line.find("  ", lead)) + "\n";
+  }
+  std::ifstream page(HostPath(CHARSIFT_EXAMPLES_DIR "/../docs/charsift.1"));
+  bool inOptions = false, tagged = false;
+  for (std::string line; std::getline(page, line);) {
+    if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+    // A .TP's tag line names the option: .BR \-r ", " \-\-recursive
+    if (inOptions && tagged)
+      for (std::size_t at; (at = line.find("\\-")) != std::string::npos;)
+        line.erase(at, 1);
+    if (inOptions && tagged) paged += line + "\n";
+    tagged = line == ".TP";
+  }
+  EXPECT_FALSE(options(paged).empty()) << "no OPTIONS in the man page";
+  EXPECT_EQ(options(helped), options(paged)) << "--help:\n" << helped << "man page:\n" << paged;
 }
 
 TEST(Host, RecursiveWalkIsSortedDepthFirstWhateverTheJobs) {
