@@ -1,3 +1,4 @@
+// The module's boundary: the field table, the Encoding chain, the settings load and the exports.
 #include "Charsift.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The settings' variables and the probes: path, signature, UTF-8, text/binary, OEM and Cyrillic.
 #include "VorFProc.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The Encoding chain: its labels in order, against the reference, and with its trace.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>

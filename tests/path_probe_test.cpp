@@ -1,3 +1,4 @@
+// Path and file probes: drive roots, folders, wildcards, handles, sizes, bad and wide paths, names.
 #include <algorithm>
 #include <chrono>
 #include <future>

@@ -1,3 +1,4 @@
+// The Win32 subset the module uses, on POSIX: handles, files, searches, profiles, code pages.
 #include "PosixWin32.h"
 
 #include <dirent.h>
