@@ -3,11 +3,11 @@
 // --summary, the symlink rules and names that are no UTF-8. Natively these
 // rows run charsift; in the Windows suite, charsift.exe under Wine.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -356,12 +356,22 @@ TEST(Host, ExitStatuses) {
                            "--files-from", "-L, --follow", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
   // --help and the man page's OPTIONS list the same options.
-  const auto options = [](const std::string& text) {
-    static const std::regex option("(^|[ ,])(--?[A-Za-z0-9][A-Za-z0-9-]*)");
+  const auto options = [](const std::string& text) { // -r, --files-from, ... after a blank
+    const auto word = [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+    };
     std::set<std::string> found;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
-         it != std::sregex_iterator(); ++it)
-      found.insert((*it)[2]);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '-' || (i > 0 && std::string(" ,\n").find(text[i - 1]) == std::string::npos))
+        continue;
+      std::size_t end = i;
+      while (end < text.size() && word(text[end]))
+        ++end;
+      const std::string token = text.substr(i, end - i);
+      const std::size_t dashes = token.find_first_not_of('-');
+      if (dashes != std::string::npos && dashes <= 2) found.insert(token);
+      i = end;
+    }
     return found;
   };
   std::string helped, paged;
