@@ -1,3 +1,4 @@
+// The UTF-8 walk's portable form, the run-time choice among its forms, and where a walk stops.
 #include "TVorUTF8Detect.h"
 
 #include <cstring>

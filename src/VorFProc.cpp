@@ -1,3 +1,4 @@
+// The settings' variables and the probes: path, signature, UTF-8, text/binary, OEM and Cyrillic.
 #include "VorFProc.h"
 
 #include <algorithm>
@@ -12,30 +13,7 @@
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-// The one place the built-in defaults are written. The variables below take
-// theirs from here by key, checked at compile time.
-constexpr SettingRow SettingsTable[12] = {
-    {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
-    {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
-    {"binary_ignore", nullptr, &binary_ignore, 0, ""},
-    {"oem_enabled", &oem_enabled, nullptr, 1, nullptr},
-    {"oem_buffer_size_kb", &oem_buffer_size_kb, nullptr, 1, nullptr},
-    {"oem_percent", &oem_percent, nullptr, 18, nullptr},
-    {"oem_ignore", nullptr, &oem_ignore, 0, "AB BB"},
-    {"rus_enabled", &rus_enabled, nullptr, 1, nullptr},
-    {"rus_buffer_size_kb", &rus_buffer_size_kb, nullptr, 2, nullptr},
-    {"rus_min_size", &rus_min_size, nullptr, 8, nullptr},
-    {"rus_percent", &rus_percent, nullptr, 30, nullptr},
-    {"rus_word_len", &rus_word_len, nullptr, 0, nullptr},
-};
-
 namespace {
-
-consteval const SettingRow& RowOf(std::string_view key) {
-  for (const SettingRow& row : SettingsTable)
-    if (key == row.key) return row;
-  throw "not a setting"; // no constant: a key missing from the table fails the build
-}
 
 // Code lists are written with upper-case digits only.
 constexpr int UpperHexDigit(char c) {
@@ -74,21 +52,27 @@ constexpr CodeSet BinaryCodesOf(std::string_view ignore) {
 // any code of the module runs. The lists are constructed ahead of every
 // ordinary initialiser (the module entry's among them), whatever the order
 // of the sources in the link.
-constinit int text_buffer_size_kb = RowOf("text_buffer_size_kb").integerDefault;
-constinit int utf8_buffer_size_kb = RowOf("utf8_buffer_size_kb").integerDefault;
-CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf("binary_ignore").listDefault;
-constinit int oem_enabled = RowOf("oem_enabled").integerDefault;
-constinit int oem_buffer_size_kb = RowOf("oem_buffer_size_kb").integerDefault;
-constinit int oem_percent = RowOf("oem_percent").integerDefault;
-CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf("oem_ignore").listDefault;
-constinit int rus_enabled = RowOf("rus_enabled").integerDefault;
-constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
-constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
-constinit int rus_percent = RowOf("rus_percent").integerDefault;
-constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
+#define CHARSIFT_DEFINE_INTEGER(key, value) constinit int key = value;
+#define CHARSIFT_DEFINE_LIST(key, value) CHARSIFT_EARLY_INIT std::string key = value;
+CHARSIFT_SETTINGS(CHARSIFT_DEFINE_INTEGER, CHARSIFT_DEFINE_LIST)
+#undef CHARSIFT_DEFINE_INTEGER
+#undef CHARSIFT_DEFINE_LIST
+
+#define CHARSIFT_INTEGER_ROW(key, value) {#key, &key, nullptr, value, nullptr},
+#define CHARSIFT_LIST_ROW(key, value) {#key, nullptr, &key, 0, value},
+constexpr SettingRow SettingsTable[kSettingCount] = {
+    CHARSIFT_SETTINGS(CHARSIFT_INTEGER_ROW, CHARSIFT_LIST_ROW)};
+#undef CHARSIFT_INTEGER_ROW
+#undef CHARSIFT_LIST_ROW
+
 // The sets hold the defaults' before any code of the module runs, too.
-constinit CodeSet BinaryCodeSet = BinaryCodesOf(RowOf("binary_ignore").listDefault);
-constinit CodeSet OemIgnoredSet = ListedCodesOf(RowOf("oem_ignore").listDefault);
+#define CHARSIFT_LIST_DEFAULT(key, value) constexpr std::string_view key##_default = value;
+#define CHARSIFT_SKIP_INTEGER(key, value)
+CHARSIFT_SETTINGS(CHARSIFT_SKIP_INTEGER, CHARSIFT_LIST_DEFAULT)
+#undef CHARSIFT_LIST_DEFAULT
+#undef CHARSIFT_SKIP_INTEGER
+constinit CodeSet BinaryCodeSet = BinaryCodesOf(binary_ignore_default);
+constinit CodeSet OemIgnoredSet = ListedCodesOf(oem_ignore_default);
 
 void ApplyListSettings() {
   BinaryCodeSet = BinaryCodesOf(binary_ignore);
@@ -104,8 +88,8 @@ void ResetSettings() {
 }
 
 void ReleaseListSettings() {
-  std::string().swap(binary_ignore);
-  std::string().swap(oem_ignore);
+  for (const SettingRow& row : SettingsTable)
+    if (row.list) std::string().swap(*row.list);
 }
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
@@ -263,17 +247,19 @@ bool HasRtfSignature(HANDLE file) {
          std::strcmp(reinterpret_cast<const char*>(header), "{\\rtf") == 0;
 }
 
-bool FileUtf16Bom(const WideString& path, bool& bigEndian) {
+bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   return DetectUtf16Bom(file.Get(), bigEndian);
 }
 
-void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom, ProbeFacts* facts) {
   isRtf = false;
   hasUtf8Bom = false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return;
+  if (facts) facts->opened = true;
   isRtf = HasRtfSignature(file.Get());
   hasUtf8Bom = HasUtf8Bom(file.Get());
 }
@@ -307,25 +293,28 @@ Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
   return facts;
 }
 
-bool FileIsUtf8NoBom(const WideString& path) {
+bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   if (HasUtf8Bom(file.Get())) return false;
-  return HandleIsUtf8(file.Get());
+  if (!facts) return HandleIsUtf8(file.Get());
+  facts->utf8 = InspectUtf8Sample(file.Get(), true);
+  return facts->utf8.valid;
 }
 
 // ---- Text/binary and OEM ----------------------------------------------------------
+// The rule: the code's last three hex digits, written " %02X ", are found in
+// the list padded with a blank at each end. A byte's two digits are what the
+// one pass finds; a wider code's three digits only a three-digit entry holds.
 bool IsCodeListed(int code, const std::string& list) {
+  const unsigned digits = static_cast<unsigned>(code) & 0xFFFu;
+  if (digits <= 0xFF) return ListedCodesOf(list).has[digits];
   // By hand: snprintf would bring the runtime's whole formatter into the module.
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const unsigned value = static_cast<unsigned>(code) & 0xFFFu;
-  std::string needle = " ";
-  if (value > 0xFF) needle += kDigits[value >> 8];
-  needle += kDigits[(value >> 4) & 0xF];
-  needle += kDigits[value & 0xF];
-  needle += ' ';
-  const std::string haystack = " " + list + " ";
-  return haystack.find(needle) != std::string::npos;
+  const char needle[] = {' ', kDigits[digits >> 8], kDigits[(digits >> 4) & 0xF],
+                         kDigits[digits & 0xF], ' ', '\0'};
+  return (" " + list + " ").find(needle) != std::string::npos;
 }
 
 CodeSet ListedCodes(const std::string& list) { return ListedCodesOf(list); }
@@ -366,19 +355,32 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   return true;
 }
 
-bool FileIsText(const WideString& path) {
+bool FileIsText(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  if (GetFileSize64(file.Get()) == 0) return true;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  if (facts) facts->opened = true;
+  if (GetFileSize64(file.Get()) == 0) {
+    if (facts) facts->empty = true;
+    return true;
+  }
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  }
+  facts->text = InspectTextSample(file.Get(), text_buffer_size_kb, false);
+  return facts->text.IsText();
 }
 
-bool FileIsOem(const WideString& path) {
+bool FileIsOem(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  }
+  facts->opened = true;
+  facts->text = InspectTextSample(file.Get(), oem_buffer_size_kb, true);
+  return facts->text.IsText() && facts->text.IsOem();
 }
 
 // ---- Cyrillic letters -----------------------------------------------------------
@@ -409,22 +411,37 @@ bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
-bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts) {
   isOem = false;
   CyrillicSample sample(file, sizeKb);
+  if (facts) {
+    facts->read = sample.read;
+    facts->bytesRead = sample.bytesRead;
+    facts->asked = sample.buffer.Size() - 1;
+    facts->longEnough = sample.LongEnough();
+  }
   if (!sample.read || !sample.LongEnough() || sample.bytesRead == 0) return false;
-  // Both code pages from one pass; 1251 is asked first.
   const int count = static_cast<int>(sample.bytesRead);
+  if (facts) {
+    // The whole longest run, not the one the rule stops at: only for the trace.
+    for (const bool oem : {false, true}) {
+      facts->share[oem] = CyrillicShare(sample.buffer.Data(), count, oem);
+      facts->run[oem] = CyrillicRun(sample.buffer.Data(), count, oem, 0);
+    }
+  }
+  // Both code pages from one pass; 1251 is asked first.
   const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, RunLimit());
   if (PassesCyrillicRules(tally, 0, count)) return true;
   isOem = PassesCyrillicRules(tally, 1, count);
   return isOem;
 }
 
-bool FileHasCyrillic(const WideString& path, bool& isOem) {
+bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+  if (facts) facts->opened = true;
+  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem,
+                           facts ? &facts->cyrillic : nullptr);
 }
 
 // ---- The numbers behind the answers ---------------------------------------------

@@ -1,3 +1,4 @@
+// The suite's shared helpers: temporary folders, wide paths, the settings guard.
 #include "TestSupport.h"
 
 #ifdef _WIN32

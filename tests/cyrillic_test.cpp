@@ -1,3 +1,4 @@
+// The Cyrillic test: the letter sets, the run and share rules, and file samples.
 #include <algorithm>
 #include <memory>
 #include <random>

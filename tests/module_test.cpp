@@ -298,7 +298,7 @@ TEST_F(ModuleBoundary, ExportsExactlyTheThreeEntries) {
   EXPECT_EQ(names, exports);
   EXPECT_EQ(module.Find("ClassifyEncoding"), nullptr);
   EXPECT_EQ(module.Find("_Z16ClassifyEncodingRKNSt7__cxx1112basic_stringIDsSt11char_"
-                        "traitsIDsESaIDsEEE"),
+                        "traitsIDsESaIDsEEEP10ChainTrace"),
             nullptr);
 }
 #endif

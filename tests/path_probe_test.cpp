@@ -1,3 +1,5 @@
+// Path and file probes: drive roots, folders, wildcards, handles, sizes, bad and wide paths, names.
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -12,7 +14,7 @@
 #include <unistd.h>
 
 #include "platform/FaultInjection.h"
-#include "platform/posix/FileNames.h"
+#include "platform/FileNames.h"
 #endif
 
 using namespace testing_support;
@@ -284,6 +286,15 @@ TEST(FileNames, LosslessBothWays) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(BytesFromUtf16(row.utf16), row.bytes) << row.why;
+    // The ANSI calls' conversion maps the same way: both kinds of call open one file.
+    const int length = static_cast<int>(row.utf16.size());
+    std::string ansi(static_cast<std::size_t>(
+                         std::max(0, WideCharToMultiByte(CP_ACP, 0, row.utf16.data(), length,
+                                                         nullptr, 0, nullptr, nullptr))),
+                     '\0');
+    WideCharToMultiByte(CP_ACP, 0, row.utf16.data(), length, ansi.data(),
+                        static_cast<int>(ansi.size()), nullptr, nullptr);
+    EXPECT_EQ(ansi, row.bytes) << "ANSI: " << row.why;
     if (row.fromBytes) {
       EXPECT_TRUE(Utf16FromBytes(row.bytes) == row.utf16) << row.why;
     }

@@ -1,3 +1,4 @@
+// The settings file: its grammar, the extension rule, and loading beside the module.
 #include <chrono>
 #include <climits>
 #include <fstream>

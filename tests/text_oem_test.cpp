@@ -1,3 +1,4 @@
+// Code lists, binary codes, the text sample and the OEM statistics.
 #include <cstdio>
 #include <set>
 #include <string>

@@ -1,3 +1,4 @@
+// The test-only switch that makes the k-th call of a kind fail.
 #include "FaultInjection.h"
 
 #include <atomic>

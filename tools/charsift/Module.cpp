@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "Output.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -72,15 +74,16 @@ bool Module::Load(const fs::path& path) {
   Library library;
   const std::string error = library.Open(path);
   if (!error.empty()) {
-    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", Shown(path).c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", TableEscaped(Shown(path)).c_str(),
+                 TableEscaped(error).c_str());
     return false;
   }
   void* fieldProc = library.Find("ContentGetSupportedField");
   void* valueProc = library.Find("ContentGetValue");
   void* valueWProc = library.Find("ContentGetValueW");
   if (!fieldProc || !valueProc || !valueWProc) {
-    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n", Shown(path).c_str());
+    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n",
+                 TableEscaped(Shown(path)).c_str());
     return false;
   }
   getSupportedField_ = reinterpret_cast<GetSupportedFieldFn>(fieldProc);
@@ -94,7 +97,7 @@ bool Module::Load(const fs::path& path) {
                        SplitChoices(std::string(units, strnlen(units, kNameSize)))});
   }
   if (fields_.empty()) {
-    std::fprintf(stderr, "charsift: %s offers no fields\n", Shown(path).c_str());
+    std::fprintf(stderr, "charsift: %s offers no fields\n", TableEscaped(Shown(path)).c_str());
     return false;
   }
   return true;

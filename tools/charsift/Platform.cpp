@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

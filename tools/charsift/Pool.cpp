@@ -217,8 +217,9 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
     if (s.produced && s.slots.empty()) break;
     if (s.ready.wait_for(lock, kGlance, frontReady)) continue;
     lock.unlock();
-    hooks.idle();
+    completed = hooks.idle();
     lock.lock();
+    if (!completed) break;
     s.sleeping = true;
     s.ready.wait_for(lock, kTick, frontReady);
     s.sleeping = false;

@@ -10,6 +10,8 @@ bool PathList::Next(fs::path& path) {
   std::string bytes;
   for (;;) {
     const int c = std::getc(in_);
+    // Asked here, on the reader's own thread, which holds the stream.
+    if (c == EOF && std::ferror(in_)) failed_ = true;
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
 #ifdef _WIN32
       // No Windows name ends with a carriage return: the list's line end does.

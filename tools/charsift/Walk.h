@@ -2,6 +2,7 @@
 // folder's entries, sorted by name and depth first, with the symlink rules.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -25,11 +26,14 @@ public:
   PathList(std::FILE* in, char separator) : in_(in), separator_(separator) {}
   // The next non-empty path; false at the end of the stream or on an error.
   bool Next(fs::path& path);
-  bool Failed() const { return std::ferror(in_) != 0; }
+  // Whether a read failed. Safe from any thread: the stream itself is never
+  // asked, since the reader may hold its lock, blocked in a read, for ever.
+  bool Failed() const { return failed_.load(); }
 
 private:
   std::FILE* in_;
   char separator_;
+  std::atomic<bool> failed_{false};
 };
 
 struct WalkOptions {

@@ -78,7 +78,7 @@ const char* const kHelp =
     "standard error says why, once per path.\n"
     "\n"
     "Exit status: 0 all paths read, 1 some path missing or unreadable, 2 usage\n"
-    "error, 3 module not loaded.\n";
+    "error, 3 module not loaded, 4 --explain differs from the module's answer.\n";
 
 // One command-line argument: its text for options and messages, and the
 // file-system path it names.
@@ -326,14 +326,25 @@ int Run(const std::vector<Arg>& args) {
   }
 
   const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
+  Module module;
+  if (!module.Load(moduleFile)) return 3;
   if (o.explain) {
+    // The explanation is checked against the module's own answer.
+    const std::vector<Field>& fields = module.Fields();
+    const auto encoding = std::find_if(fields.begin(), fields.end(),
+                                       [](const Field& f) { return f.name == "Encoding"; });
+    if (encoding == fields.end()) {
+      std::fprintf(stderr, "charsift: %s offers no Encoding field\n",
+                   TableEscaped(Shown(moduleFile)).c_str());
+      return 3;
+    }
+    const int field = static_cast<int>(encoding - fields.begin());
     std::vector<fs::path> explained;
     for (const Arg& arg : o.paths)
       explained.push_back(arg.path);
-    return Explain(moduleFile, explained, stdout);
+    return Explain(moduleFile, explained, stdout,
+                   [&](const fs::path& path) { return module.Query(field, ToHost(path)); });
   }
-  Module module;
-  if (!module.Load(moduleFile)) return 3;
   Plan plan;
   try {
     plan = MakePlan(o, module);
@@ -343,7 +354,8 @@ int Run(const std::vector<Arg>& args) {
 
   std::FILE* listFile = nullptr;
   if (o.filesFrom && !(listFile = OpenList(*o.filesFrom))) {
-    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n",
+                 TableEscaped(Shown(*o.filesFrom)).c_str());
     return 1;
   }
   std::optional<PathList> list;
@@ -371,7 +383,8 @@ int Run(const std::vector<Arg>& args) {
   hooks.done = [&](Item& item) {
     if (!item.problem.empty()) {
       progress.Hide();
-      std::fprintf(stderr, "charsift: %s: %s\n", Shown(item.path).c_str(), item.problem.c_str());
+      std::fprintf(stderr, "charsift: %s: %s\n", TableEscaped(Shown(item.path)).c_str(),
+                   item.problem.c_str());
       status = 1;
     }
     if (Matches(plan, item)) {
@@ -382,9 +395,11 @@ int Run(const std::vector<Arg>& args) {
     return std::ferror(stdout) == 0;
   };
   hooks.idle = [&] {
-    // Whatever is decided goes out before the wait for the next row.
+    // Whatever is decided goes out before the wait for the next row; output
+    // that is gone ends the run here, not at a next row that may never come.
     std::fflush(stdout);
     progress.Tick();
+    return std::ferror(stdout) == 0;
   };
 
   output.Begin();
@@ -392,7 +407,8 @@ int Run(const std::vector<Arg>& args) {
   if (completed) output.End();
   progress.Finish();
   if (list && list->Failed()) {
-    std::fprintf(stderr, "charsift: %s: cannot read the list\n", Shown(*o.filesFrom).c_str());
+    std::fprintf(stderr, "charsift: %s: cannot read the list\n",
+                 TableEscaped(Shown(*o.filesFrom)).c_str());
     status = 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -400,7 +416,8 @@ int Run(const std::vector<Arg>& args) {
     status = 1;
   }
   if (!completed) {
-    // The walk may still wait on its input: end here, not in its thread's join.
+    // The walk may still wait on its input, holding its lock: end here, not
+    // in its thread's join nor in the stream's exit-time close.
     std::fflush(stderr);
     EndConsoleOutput();
     std::_Exit(status);

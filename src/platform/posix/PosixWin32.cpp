@@ -1,3 +1,4 @@
+// The Win32 subset the module uses, on POSIX: handles, files, searches, profiles, code pages.
 #include "PosixWin32.h"
 
 #include <dirent.h>
@@ -20,7 +21,7 @@
 
 #include "../CallTrace.h"
 #include "../FaultInjection.h"
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 namespace {
 
@@ -113,24 +114,11 @@ bool IsSearchHandle(HANDLE handle) {
          (reinterpret_cast<std::uintptr_t>(handle) & kKindMask) == kSearchKind;
 }
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so any input
-// converts and none can read past its terminator.
-std::string Utf8FromUtf16(const WCHAR* text, std::size_t length, bool* usedDefault) {
-  std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-      if (usedDefault) *usedDefault = true;
-    }
-    charsift::names::AppendUtf8(out, cp);
-  }
-  return out;
+// UTF-16 to UTF-8 in the name mapping's lossless form, so that the ANSI
+// calls name the very file the wide calls do: a lone surrogate is no
+// replacement character but its escaped byte or its three-byte form.
+std::string Utf8FromUtf16(const WCHAR* text, std::size_t length) {
+  return charsift::names::BytesFromUtf16(std::u16string_view(text, length));
 }
 
 std::size_t WideLength(const WCHAR* text) {
@@ -722,9 +710,8 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPST
   // -1: the terminator is part of the text and of the result.
   const std::size_t length =
       wideLength < 0 ? WideLength(wide) + 1 : static_cast<std::size_t>(wideLength);
-  bool usedDefault = false;
-  const std::string bytes = Utf8FromUtf16(wide, length, &usedDefault);
-  if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  const std::string bytes = Utf8FromUtf16(wide, length);
+  if (usedDefaultChar) *usedDefaultChar = FALSE; // the mapping is lossless
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
     return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
   if (multiByteLength == 0) return static_cast<int>(bytes.size());
