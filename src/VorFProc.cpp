@@ -312,8 +312,8 @@ bool IsCodeListed(int code, const std::string& list) {
   if (digits <= 0xFF) return ListedCodesOf(list).has[digits];
   // By hand: snprintf would bring the runtime's whole formatter into the module.
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const char needle[] = {' ', kDigits[digits >> 8], kDigits[(digits >> 4) & 0xF],
-                         kDigits[digits & 0xF], ' ', '\0'};
+  const char needle[] = {
+      ' ', kDigits[digits >> 8], kDigits[(digits >> 4) & 0xF], kDigits[digits & 0xF], ' ', '\0'};
   return (" " + list + " ").find(needle) != std::string::npos;
 }
 
