@@ -1,7 +1,9 @@
 // Benchmarks, all in one process so that the ratios share the machine's
 // weather: the UTF-8 walk against memchr, each query against the system
-// calls it cannot avoid (its floor), and two peers on the same files.
-// Usage: charsift_bench [--smoke] [--plot-data=FILE] [benchmark flags]
+// calls it cannot avoid (its floor), under the built-in defaults and under
+// the example settings file, and two peers on the same files.
+// Usage: charsift_bench [--smoke] [--plot-data=FILE] [--settings-table=FILE]
+//                       [benchmark flags]
 //        charsift_bench --write-files DIR COUNT    (a mixed folder, then exit)
 #include <fcntl.h>
 #include <magic.h>
@@ -20,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "Charsift.h"
 #include "ContPlug.h"
+#include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "VorFProc.h"
 #include "platform/CallTrace.h"
@@ -157,6 +161,44 @@ bool WriteFile(const fs::path& path, const std::string& bytes, std::uintmax_t si
   return !error;
 }
 
+// ---- Settings ----------------------------------------------------------------------
+// The twelve settings' values, taken from the process-wide ones, so that each
+// benchmark runs under its own set whatever runs before it.
+struct SettingValues {
+  std::string name;
+  std::vector<int> integers;
+  std::vector<std::string> lists;
+};
+
+SettingValues CurrentSettings(const std::string& name) {
+  SettingValues v{name, {}, {}};
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) v.integers.push_back(*row.integer);
+    if (row.list) v.lists.push_back(*row.list);
+  }
+  return v;
+}
+
+void Apply(const SettingValues& v) {
+  std::size_t i = 0, l = 0;
+  for (const SettingRow& row : SettingsTable) {
+    if (row.integer) *row.integer = v.integers[i++];
+    if (row.list) *row.list = v.lists[l++];
+  }
+  ApplyListSettings();
+}
+
+// The built-in defaults, and the example file as a first load copies it
+// into place (read where it lies: its own name with ".ini" is itself).
+std::vector<SettingValues> BothSettings() {
+  ResetSettings();
+  std::vector<SettingValues> both = {CurrentSettings("defaults")};
+  LoadSettingsForModule(CHARSIFT_EXAMPLE_INI);
+  both.push_back(CurrentSettings("example"));
+  ResetSettings();
+  return both;
+}
+
 // ---- The timed operations -----------------------------------------------------------
 WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 
@@ -277,9 +319,12 @@ std::string Micro(double seconds) {
                           : Cell("%.0f µs", seconds * 1e6);
 }
 
-// A benchmark that runs fn once an iteration.
-template <typename F> void Add(const std::string& name, F fn) {
-  benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& s) {
+// A benchmark that runs fn once an iteration, under the given settings
+// (put in place before the timed loop).
+template <typename F>
+void Add(const std::string& name, F fn, const SettingValues* settings = nullptr) {
+  benchmark::RegisterBenchmark(name.c_str(), [fn, settings](benchmark::State& s) {
+    if (settings) Apply(*settings);
     for (auto _ : s)
       fn();
   });
@@ -344,6 +389,27 @@ std::vector<std::string> RegisterWalks() {
   return buffers;
 }
 
+// The Cyrillic test's sample at the example settings' 4 KB, by each tallier.
+const std::pair<const char*, std::string> kTallies[] = {
+    {"English", kEnglish},
+    {"Windows-1251", SingleByte(kRussian, false)},
+    {"code page 866", SingleByte(kRussian, true)}};
+
+std::vector<std::string> RegisterTallies() {
+  std::vector<std::string> buffers;
+  for (const auto& [name, text] : kTallies)
+    buffers.push_back(Fill("", text, 4095));
+  for (std::size_t t = 0; t < buffers.size(); ++t) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(buffers[t].data());
+    for (const CyrillicTallier& tallier : CyrillicTalliers()) {
+      const auto tally = tallier.tally;
+      Add(std::string("tally.") + tallier.name + "/" + kTallies[t].first,
+          [=] { benchmark::DoNotOptimize(tally(data, 4095, 8)); });
+    }
+  }
+  return buffers;
+}
+
 // One file of every label and size; the 100 MB ones are 1 MB of content
 // and a hole, since no probe reads past 64 KB.
 bool WriteTestFiles(const fs::path& dir, bool smoke, std::vector<TestFile>& files) {
@@ -372,33 +438,49 @@ std::string Id(std::size_t i) {
   return id;
 }
 
-// The two queries, their floors and the peers, for every file. Each file
-// must be in the page cache, answer its own label, and be readable by
-// libmagic, or the run stops.
-bool RegisterQueries(const std::vector<TestFile>& files, magic_t magic, uchardet_t detector) {
+// The two queries and their floors under both settings, and the peers, for
+// every file. Each file must be in the page cache, answer its own label under
+// both settings, and be readable by libmagic, or the run stops.
+bool RegisterQueries(const std::vector<TestFile>& files, const std::vector<SettingValues>& settings,
+                     magic_t magic, uchardet_t detector) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const TestFile& f = files[i];
     const WideString wide = Wide(f.path);
-    char value[64];
+    const std::string id = Id(i), path = f.path;
     Uchardet(nullptr, f.path, SIZE_MAX);
-    const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
-    if (encoding != kLabels[f.label] || type != (f.label == 9 || f.label < 2 ? "Binary" : "Text") ||
-        !magic_file(magic, f.path.c_str())) {
-      std::fprintf(stderr, "%s: answered %s, %s\n", f.name.c_str(), encoding.c_str(), type.c_str());
+    for (const SettingValues& set : settings) {
+      Apply(set);
+      char value[64];
+      const std::string encoding = Query(wide, 1, value), type = Query(wide, 0, value);
+      if (encoding != kLabels[f.label] ||
+          type != (f.label == 9 || f.label < 2 ? "Binary" : "Text")) {
+        std::fprintf(stderr, "%s (%s): answered %s, %s\n", f.name.c_str(), set.name.c_str(),
+                     encoding.c_str(), type.c_str());
+        return false;
+      }
+      const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
+      const std::string suffix = "." + set.name + id;
+      Add(
+          "encoding" + suffix,
+          [=] {
+            char v[64];
+            benchmark::DoNotOptimize(Query(wide, 1, v));
+          },
+          &set);
+      Add("encoding.floor" + suffix, [=] { Floor(encodingCalls); });
+      Add(
+          "type" + suffix,
+          [=] {
+            char v[64];
+            benchmark::DoNotOptimize(Query(wide, 0, v));
+          },
+          &set);
+      Add("type.floor" + suffix, [=] { Floor(typeCalls); });
+    }
+    if (!magic_file(magic, f.path.c_str())) {
+      std::fprintf(stderr, "%s: libmagic cannot read it\n", f.name.c_str());
       return false;
     }
-    const std::string id = Id(i), path = f.path;
-    const Replay encodingCalls = Record(f.path, 1), typeCalls = Record(f.path, 0);
-    Add("encoding" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 1, v));
-    });
-    Add("encoding.floor" + id, [=] { Floor(encodingCalls); });
-    Add("type" + id, [=] {
-      char v[64];
-      benchmark::DoNotOptimize(Query(wide, 0, v));
-    });
-    Add("type.floor" + id, [=] { Floor(typeCalls); });
     Add("uchardet" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, SIZE_MAX)); });
     Add("uchardet64k" + id, [=] { benchmark::DoNotOptimize(Uchardet(detector, path, 65536)); });
     Add("magic" + id, [=] { benchmark::DoNotOptimize(magic_file(magic, path.c_str())); });
@@ -429,9 +511,9 @@ void Report(const std::vector<std::string>& walkBuffers, const std::vector<TestF
   std::map<std::uintmax_t, std::array<double, 5>> perSize;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string id = Id(i);
-    const double q = T("encoding" + id), floor = T("encoding.floor" + id), u = T("uchardet" + id),
-                 u64 = T("uchardet64k" + id), m = T("magic" + id);
-    const double type = T("type" + id), typeFloor = T("type.floor" + id);
+    const double q = T("encoding.defaults" + id), floor = T("encoding.floor.defaults" + id),
+                 u = T("uchardet" + id), u64 = T("uchardet64k" + id), m = T("magic" + id);
+    const double type = T("type.defaults" + id), typeFloor = T("type.floor.defaults" + id);
     Row({"query, " + files[i].name, Micro(q), Micro(floor), Ratio(q, floor), Micro(type),
          Micro(typeFloor), Ratio(type, typeFloor), Micro(u), Ratio(u, q), Micro(u64), Ratio(u64, q),
          Micro(m), Ratio(m, q)});
@@ -446,19 +528,68 @@ void Report(const std::vector<std::string>& walkBuffers, const std::vector<TestF
   }
 }
 
+// Both settings side by side, every query against its floor, and the
+// Cyrillic tally by each tallier; the worst ratio of each column last.
+void ReportSettings(const std::vector<TestFile>& files, const std::vector<SettingValues>& settings,
+                    std::FILE* out) {
+  auto row = [out](const std::vector<std::string>& cells) {
+    std::string line = "|";
+    for (const std::string& c : cells)
+      line += " " + c + " |";
+    std::fprintf(out, "%s\n", line.c_str());
+  };
+  std::vector<std::string> head = {"query"};
+  for (const char* field : {"Encoding", "Type"})
+    for (const SettingValues& set : settings)
+      head.insert(head.end(), {std::string(field) + ", " + set.name, "floor", "÷ floor"});
+  row(head);
+  row(std::vector<std::string>(head.size(), "---"));
+  std::vector<double> worst(head.size(), 0);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::vector<std::string> cells = {files[i].name};
+    for (const char* field : {"encoding", "type"})
+      for (const SettingValues& set : settings) {
+        const std::string id = "." + set.name + Id(i);
+        const double q = T(field + id), floor = T(std::string(field) + ".floor" + id);
+        worst[cells.size() + 2] = std::max(worst[cells.size() + 2], floor > 0 ? q / floor : 0);
+        cells.insert(cells.end(), {Micro(q), Micro(floor), Ratio(q, floor)});
+      }
+    row(cells);
+  }
+  std::vector<std::string> last = {"worst"};
+  for (std::size_t c = 1; c < head.size(); ++c)
+    last.push_back(c % 3 == 0 ? Cell("%.2f", worst[c]) : "");
+  row(last);
+
+  std::fprintf(out, "\n");
+  std::vector<std::string> tallyHead = {"Cyrillic tally, 4095 bytes, word rule 8"};
+  for (const CyrillicTallier& tallier : CyrillicTalliers())
+    tallyHead.push_back(tallier.name);
+  row(tallyHead);
+  row(std::vector<std::string>(tallyHead.size(), "---"));
+  for (const auto& [name, text] : kTallies) {
+    std::vector<std::string> cells = {name};
+    for (const CyrillicTallier& tallier : CyrillicTalliers())
+      cells.push_back(Micro(T(std::string("tally.") + tallier.name + "/" + name)));
+    row(cells);
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--write-files") == 0)
     return WriteMixedFolder(argv[2], std::atoi(argv[3]));
   bool smoke = false;
-  std::string plotData;
+  std::string plotData, settingsTable;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--smoke") == 0)
       smoke = true;
     else if (std::strncmp(argv[i], "--plot-data=", 12) == 0)
       plotData = argv[i] + 12;
+    else if (std::strncmp(argv[i], "--settings-table=", 17) == 0)
+      settingsTable = argv[i] + 17;
     else
       args.push_back(argv[i]);
   }
@@ -466,7 +597,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
 
-  const std::vector<std::string> walkBuffers = RegisterWalks();
+  const std::vector<std::string> walkBuffers = RegisterWalks(), tallyBuffers = RegisterTallies();
+  const std::vector<SettingValues> settings = BothSettings();
   TempDir temp;
   std::vector<TestFile> files;
   if (!WriteTestFiles(temp.path, smoke, files)) return 1;
@@ -476,12 +608,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start libmagic or uchardet\n");
     return 1;
   }
-  if (!RegisterQueries(files, magic, detector)) return 1;
+  if (!RegisterQueries(files, settings, magic, detector)) return 1;
 
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::fputc('\n', stderr);
   Report(walkBuffers, files, plotData);
+  // On stdout after the first table unless a file is named for it.
+  std::FILE* out = settingsTable.empty() ? stdout : std::fopen(settingsTable.c_str(), "w");
+  if (!out) {
+    std::fprintf(stderr, "cannot write %s\n", settingsTable.c_str());
+    return 1;
+  }
+  if (out == stdout) std::puts("");
+  ReportSettings(files, settings, out);
+  if (out != stdout) std::fclose(out);
   magic_close(magic);
   uchardet_delete(detector);
   return 0;

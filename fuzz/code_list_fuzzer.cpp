@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string list(reinterpret_cast<const char*>(data), size);
   const CodeSet table = ListedCodes(list);
   binary_ignore = list;
+  ApplyListSettings();
   for (int code = 0; code < 256; ++code) {
     const bool expected = ReferenceListed(code, list);
     if (IsCodeListed(code, list) != expected || table.has[code] != expected) std::abort();

@@ -1,3 +1,4 @@
+// The settings file's reader: integers and code lists by key, as the profile calls give them.
 #include "CIniFile.h"
 
 #include <cstdint>

@@ -1,15 +1,23 @@
+// The module's boundary: the field table, the Encoding chain, the settings load and the exports.
 #include "Charsift.h"
 
 #include <cstring>
+#include <exception>
 #include <iterator>
 
 #include "CIniFile.h"
 #include "ContPlug.h"
 
+namespace {
+
+constexpr auto kTypeChoices = FieldChoices<kTypeField>();
+constexpr auto kEncodingChoices = FieldChoices<kEncodingField>();
+
+} // namespace
+
 const FieldRow FieldTable[2] = {
-    {"Type", FT_MULTIPLE_CHOICE, "Folder|Binary|Text"},
-    {"Encoding", FT_MULTIPLE_CHOICE,
-     "UTF-16 LE|UTF-16 BE|UTF-8 BOM|UTF-8 no BOM|ANSI|ANSI Ru|DOS|DOS Ru|RTF|Binary"},
+    {"Type", FT_MULTIPLE_CHOICE, kTypeChoices.data()},
+    {"Encoding", FT_MULTIPLE_CHOICE, kEncodingChoices.data()},
 };
 
 HMODULE ModuleInstance = nullptr;
@@ -20,20 +28,49 @@ void CopyToHostBuffer(char* dest, const char* src, int maxlen) {
   lstrcpynA(dest, src, maxlen);
 }
 
-const char* ClassifyEncoding(const WideString& path) {
-  if (IsFolder(path)) return "";
+namespace {
+
+// The chain, written once: the first step that finds a label decides.
+Label Classify(const WideString& path, ChainTrace* trace) {
+  // With a trace, each step notes itself and gets its probe's facts to fill.
+  const auto step = [trace](ChainStep which, bool asked = true) -> ProbeFacts* {
+    if (!trace) return nullptr;
+    trace->steps.push_back({which, asked, Label::None, {}});
+    return &trace->steps.back().facts;
+  };
+  const auto decide = [trace](Label label) {
+    if (trace) trace->steps.back().answer = trace->label = label;
+    return label;
+  };
+  step(ChainStep::Folder);
+  if (IsFolder(path)) return decide(Label::None);
   bool bigEndian = false;
-  if (FileUtf16Bom(path, bigEndian)) return bigEndian ? "UTF-16 BE" : "UTF-16 LE";
+  if (FileUtf16Bom(path, bigEndian, step(ChainStep::Utf16Mark)))
+    return decide(bigEndian ? Label::Utf16Be : Label::Utf16Le);
   bool isRtf = false, hasUtf8Bom = false;
-  FileRtfOrUtf8Bom(path, isRtf, hasUtf8Bom);
-  if (isRtf) return "RTF";
-  if (hasUtf8Bom) return "UTF-8 BOM";
-  if (FileIsUtf8NoBom(path)) return "UTF-8 no BOM";
-  if (!FileIsText(path)) return "Binary";
-  if (oem_enabled != 0 && FileIsOem(path)) return "DOS";
+  FileRtfOrUtf8Bom(path, isRtf, hasUtf8Bom, step(ChainStep::RtfOrUtf8Mark));
+  if (isRtf) return decide(Label::Rtf);
+  if (hasUtf8Bom) return decide(Label::Utf8Bom);
+  if (FileIsUtf8NoBom(path, step(ChainStep::Utf8))) return decide(Label::Utf8NoBom);
+  if (!FileIsText(path, step(ChainStep::BinaryCode))) return decide(Label::Binary);
+  if (oem_enabled == 0)
+    step(ChainStep::Dos, false);
+  else if (FileIsOem(path, step(ChainStep::Dos)))
+    return decide(Label::Dos);
   bool isOem = false;
-  if (rus_enabled != 0 && FileHasCyrillic(path, isOem)) return isOem ? "DOS Ru" : "ANSI Ru";
-  return "ANSI";
+  if (rus_enabled == 0)
+    step(ChainStep::Russian, false);
+  else if (FileHasCyrillic(path, isOem, step(ChainStep::Russian)))
+    return decide(isOem ? Label::DosRu : Label::AnsiRu);
+  step(ChainStep::Otherwise);
+  return decide(Label::Ansi);
+}
+
+} // namespace
+
+const char* ClassifyEncoding(const WideString& path, ChainTrace* trace) {
+  if (trace) *trace = ChainTrace{};
+  return LabelText(Classify(path, trace));
 }
 
 // ---- Settings file ------------------------------------------------------------
@@ -76,6 +113,10 @@ void LoadSettingsForModule(const std::string& modulePath) {
   if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
     CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
 
+  // The code sets follow the lists even when a read throws half-way.
+  struct ListsApplied {
+    ~ListsApplied() { ApplyListSettings(); }
+  } applied;
   for (const SettingRow& row : SettingsTable) {
     if (row.integer) ReadIniInteger(settingsPath, row.key, *row.integer);
     if (row.list) ReadIniList(settingsPath, row.key, *row.list);
@@ -125,7 +166,9 @@ CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName,
     const WideString path = FileName ? WideString(FileName) : WideString();
     const char* value;
     if (FieldIndex == kTypeField)
-      value = IsFolder(path) ? "Folder" : FileIsText(path) ? "Text" : "Binary";
+      value = LabelText(IsFolder(path)     ? Label::Folder
+                        : FileIsText(path) ? Label::Text
+                                           : Label::BinaryType);
     else
       value = ClassifyEncoding(path);
     if (*value == '\0') return FT_FIELD_EMPTY;
@@ -141,6 +184,21 @@ CONTPLUG_EXPORT int CONTPLUG_CALL ContentGetValueW(const ContPlugChar* FileName,
 // ---- Module entry ----------------------------------------------------------------
 #ifdef CHARSIFT_MODULE
 #ifdef _WIN32
+// The runtime's default terminate handler reports on standard error, which
+// is the host's, and brings a demangler along; this one takes its place in
+// the link. No exception leaves an export, so it can only end a module that
+// is broken: as a fault at this address, which the host can report, and
+// without a word on the host's console.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { __builtin_trap(); }
+} // namespace __gnu_cxx
+
+// Where the runtime linked in cannot go on (the unwinder on a broken table,
+// the per-thread exception store out of memory) it calls abort, which in
+// msvcrt writes to the host's console and exits the host without a chance
+// to recover. A fault lets a host that guards its plug-in calls carry on.
+extern "C" void abort() { __builtin_trap(); }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleInstance = instance;

@@ -1,7 +1,9 @@
 // The module's own operations behind the exports.
 #pragma once
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "VorFProc.h"
 
@@ -16,6 +18,89 @@ constexpr int kTypeField = 0;
 constexpr int kEncodingField = 1;
 extern const FieldRow FieldTable[2];
 
+// ---- Labels: every value a field may take, written once -------------------------
+// Enumerator, text, field. The field table's choices are built from these
+// rows in this order; the probes answer with the enumerators.
+#define CHARSIFT_LABELS(X)                                                                         \
+  X(Folder, "Folder", kTypeField)                                                                  \
+  X(BinaryType, "Binary", kTypeField)                                                              \
+  X(Text, "Text", kTypeField)                                                                      \
+  X(Utf16Le, "UTF-16 LE", kEncodingField)                                                          \
+  X(Utf16Be, "UTF-16 BE", kEncodingField)                                                          \
+  X(Utf8Bom, "UTF-8 BOM", kEncodingField)                                                          \
+  X(Utf8NoBom, "UTF-8 no BOM", kEncodingField)                                                     \
+  X(Ansi, "ANSI", kEncodingField)                                                                  \
+  X(AnsiRu, "ANSI Ru", kEncodingField)                                                             \
+  X(Dos, "DOS", kEncodingField)                                                                    \
+  X(DosRu, "DOS Ru", kEncodingField)                                                               \
+  X(Rtf, "RTF", kEncodingField)                                                                    \
+  X(Binary, "Binary", kEncodingField)
+
+enum class Label {
+  None, // no value: a folder's Encoding
+#define CHARSIFT_LABEL_ENUMERATOR(name, text, field) name,
+  CHARSIFT_LABELS(CHARSIFT_LABEL_ENUMERATOR)
+#undef CHARSIFT_LABEL_ENUMERATOR
+};
+
+struct LabelRow {
+  Label label;
+  const char* text;
+  int field; // -1: no field's choice
+};
+inline constexpr LabelRow LabelTable[] = {{Label::None, "", -1},
+#define CHARSIFT_LABEL_ROW(name, text, field) {Label::name, text, field},
+                                          CHARSIFT_LABELS(CHARSIFT_LABEL_ROW)
+#undef CHARSIFT_LABEL_ROW
+};
+
+constexpr const char* LabelText(Label label) { return LabelTable[static_cast<int>(label)].text; }
+
+// A field's choices as the host reads them: its labels' texts joined by '|',
+// built at compile time.
+template <int Field> constexpr auto FieldChoices() {
+  constexpr std::size_t size = [] {
+    std::size_t n = 0; // each text and one '|' or the terminator
+    for (const LabelRow& row : LabelTable)
+      if (row.field == Field) n += std::char_traits<char>::length(row.text) + 1;
+    return n;
+  }();
+  std::array<char, size> choices{};
+  std::size_t at = 0;
+  for (const LabelRow& row : LabelTable) {
+    if (row.field != Field) continue;
+    if (at > 0) choices[at++] = '|';
+    for (const char* c = row.text; *c != '\0'; ++c)
+      choices[at++] = *c;
+  }
+  return choices;
+}
+
+// ---- The chain's own account of a decision ---------------------------------------
+enum class ChainStep {
+  Folder,
+  Utf16Mark,
+  RtfOrUtf8Mark,
+  Utf8,
+  BinaryCode,
+  Dos,
+  Russian,
+  Otherwise
+};
+
+// Filled by ClassifyEncoding when passed one: each step it took, in order,
+// with the numbers its probe went by. The last step decided.
+struct ChainTrace {
+  struct Step {
+    ChainStep step;
+    bool asked = true;          // false: its setting switched it off
+    Label answer = Label::None; // the last step's: the label
+    ProbeFacts facts;
+  };
+  std::vector<Step> steps;
+  Label label = Label::None;
+};
+
 // The module instance whose path locates the settings file; set by the
 // module entry before LoadSettings runs.
 extern HMODULE ModuleInstance;
@@ -24,8 +109,9 @@ extern HMODULE ModuleInstance;
 // characters; writes nothing for a maxlen of 0 or below.
 void CopyToHostBuffer(char* dest, const char* src, int maxlen);
 
-// The Encoding label of a path; "" for a folder.
-const char* ClassifyEncoding(const WideString& path);
+// The Encoding label of a path; "" for a folder. With a trace, also the
+// steps that led to it; without one the chain does no work for a trace.
+const char* ClassifyEncoding(const WideString& path, ChainTrace* trace = nullptr);
 
 // modulePath with its extension (after the last '.' that follows every
 // path delimiter) replaced by newExtension, or newExtension appended.

@@ -1,3 +1,4 @@
+// The UTF-8 walk's portable form, the run-time choice among its forms, and where a walk stops.
 #include "TVorUTF8Detect.h"
 
 #include <cstring>
@@ -68,32 +69,40 @@ bool WalkWords(const std::uint8_t* buffer, std::size_t size, bool allowTruncated
 
 } // namespace
 
-std::span<const Utf8Walk> Utf8Walks() {
-  struct Table {
-    Utf8Walk walks[3];
-    std::size_t count = 0;
-  };
-  static const Table table = [] {
-    Table t;
-    t.walks[t.count++] = {"words", WalkWords};
+namespace {
+
+struct WalkTable {
+  Utf8Walk walks[3];
+  std::size_t count = 0;
+};
+
+WalkTable FindWalks() {
+  WalkTable t;
+  t.walks[t.count++] = {"words", WalkWords};
 #ifdef CHARSIFT_VECTOR_WALKS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2")) t.walks[t.count++] = {"sse2", Utf8WalkSse2};
-    // True only when the system saves the AVX registers as well.
-    if (__builtin_cpu_supports("avx2")) t.walks[t.count++] = {"avx2", Utf8WalkAvx2};
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse2")) t.walks[t.count++] = {"sse2", Utf8WalkSse2};
+  // True only when the system saves the AVX registers as well.
+  if (__builtin_cpu_supports("avx2")) t.walks[t.count++] = {"avx2", Utf8WalkAvx2};
 #endif
-    return t;
-  }();
-  return {table.walks, table.count};
+  return t;
 }
+
+// Settled at load, before any query: a function-local static would need a
+// guard, and the guard would bring a lock into the host's process.
+const WalkTable kWalks = FindWalks();
+const auto kFastestWalk = kWalks.walks[kWalks.count - 1].walk;
+
+} // namespace
+
+std::span<const Utf8Walk> Utf8Walks() { return {kWalks.walks, kWalks.count}; }
 
 bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated) {
   return IsValidUtf8(buffer, std::strlen(reinterpret_cast<const char*>(buffer)), allowTruncated);
 }
 
 bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
-  static const auto walk = Utf8Walks().back().walk;
-  return walk(buffer, size, allowTruncated);
+  return kFastestWalk(buffer, size, allowTruncated);
 }
 
 // The byte walk the vector walks fall back to, run over the whole buffer.

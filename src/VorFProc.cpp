@@ -1,40 +1,49 @@
+// The settings' variables and the probes: path, signature, UTF-8, text/binary, OEM and Cyrillic.
 #include "VorFProc.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
 
 #include "CIniFile.h"
+#include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "platform/FaultInjection.h"
 
 // ---- Settings -----------------------------------------------------------------
-// The one place the built-in defaults are written. The variables below take
-// theirs from here by key, checked at compile time.
-constexpr SettingRow SettingsTable[12] = {
-    {"text_buffer_size_kb", &text_buffer_size_kb, nullptr, 1, nullptr},
-    {"utf8_buffer_size_kb", &utf8_buffer_size_kb, nullptr, 64, nullptr},
-    {"binary_ignore", nullptr, &binary_ignore, 0, ""},
-    {"oem_enabled", &oem_enabled, nullptr, 1, nullptr},
-    {"oem_buffer_size_kb", &oem_buffer_size_kb, nullptr, 1, nullptr},
-    {"oem_percent", &oem_percent, nullptr, 18, nullptr},
-    {"oem_ignore", nullptr, &oem_ignore, 0, "AB BB"},
-    {"rus_enabled", &rus_enabled, nullptr, 1, nullptr},
-    {"rus_buffer_size_kb", &rus_buffer_size_kb, nullptr, 2, nullptr},
-    {"rus_min_size", &rus_min_size, nullptr, 8, nullptr},
-    {"rus_percent", &rus_percent, nullptr, 30, nullptr},
-    {"rus_word_len", &rus_word_len, nullptr, 0, nullptr},
-};
-
 namespace {
 
-consteval const SettingRow& RowOf(std::string_view key) {
-  for (const SettingRow& row : SettingsTable)
-    if (key == row.key) return row;
-  throw "not a setting"; // no constant: a key missing from the table fails the build
+// Code lists are written with upper-case digits only.
+constexpr int UpperHexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// One pass over the list: every "blank, two upper-case hex digits, blank"
+// in the list padded with a blank on each side is a needle IsCodeListed
+// would find.
+constexpr CodeSet ListedCodesOf(std::string_view list) {
+  CodeSet set{};
+  const auto at = [&](std::size_t i) { // in the padded list
+    return i == 0 || i == list.size() + 1 ? ' ' : list[i - 1];
+  };
+  for (std::size_t i = 0; i + 3 < list.size() + 2; ++i) {
+    if (at(i) != ' ' || at(i + 3) != ' ') continue;
+    const int high = UpperHexDigit(at(i + 1));
+    const int low = UpperHexDigit(at(i + 2));
+    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
+  }
+  return set;
+}
+
+// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
+constexpr CodeSet BinaryCodesOf(std::string_view ignore) {
+  const CodeSet listed = ListedCodesOf(ignore);
+  CodeSet binary{};
+  for (int code = 0; code < 32; ++code)
+    binary.has[code] = IsControlCode(code) && !listed.has[code];
+  return binary;
 }
 
 } // namespace
@@ -43,29 +52,44 @@ consteval const SettingRow& RowOf(std::string_view key) {
 // any code of the module runs. The lists are constructed ahead of every
 // ordinary initialiser (the module entry's among them), whatever the order
 // of the sources in the link.
-constinit int text_buffer_size_kb = RowOf("text_buffer_size_kb").integerDefault;
-constinit int utf8_buffer_size_kb = RowOf("utf8_buffer_size_kb").integerDefault;
-CHARSIFT_EARLY_INIT std::string binary_ignore = RowOf("binary_ignore").listDefault;
-constinit int oem_enabled = RowOf("oem_enabled").integerDefault;
-constinit int oem_buffer_size_kb = RowOf("oem_buffer_size_kb").integerDefault;
-constinit int oem_percent = RowOf("oem_percent").integerDefault;
-CHARSIFT_EARLY_INIT std::string oem_ignore = RowOf("oem_ignore").listDefault;
-constinit int rus_enabled = RowOf("rus_enabled").integerDefault;
-constinit int rus_buffer_size_kb = RowOf("rus_buffer_size_kb").integerDefault;
-constinit int rus_min_size = RowOf("rus_min_size").integerDefault;
-constinit int rus_percent = RowOf("rus_percent").integerDefault;
-constinit int rus_word_len = RowOf("rus_word_len").integerDefault;
+#define CHARSIFT_DEFINE_INTEGER(key, value) constinit int key = value;
+#define CHARSIFT_DEFINE_LIST(key, value) CHARSIFT_EARLY_INIT std::string key = value;
+CHARSIFT_SETTINGS(CHARSIFT_DEFINE_INTEGER, CHARSIFT_DEFINE_LIST)
+#undef CHARSIFT_DEFINE_INTEGER
+#undef CHARSIFT_DEFINE_LIST
+
+#define CHARSIFT_INTEGER_ROW(key, value) {#key, &key, nullptr, value, nullptr},
+#define CHARSIFT_LIST_ROW(key, value) {#key, nullptr, &key, 0, value},
+constexpr SettingRow SettingsTable[kSettingCount] = {
+    CHARSIFT_SETTINGS(CHARSIFT_INTEGER_ROW, CHARSIFT_LIST_ROW)};
+#undef CHARSIFT_INTEGER_ROW
+#undef CHARSIFT_LIST_ROW
+
+// The sets hold the defaults' before any code of the module runs, too.
+#define CHARSIFT_LIST_DEFAULT(key, value) constexpr std::string_view key##_default = value;
+#define CHARSIFT_SKIP_INTEGER(key, value)
+CHARSIFT_SETTINGS(CHARSIFT_SKIP_INTEGER, CHARSIFT_LIST_DEFAULT)
+#undef CHARSIFT_LIST_DEFAULT
+#undef CHARSIFT_SKIP_INTEGER
+constinit CodeSet BinaryCodeSet = BinaryCodesOf(binary_ignore_default);
+constinit CodeSet OemIgnoredSet = ListedCodesOf(oem_ignore_default);
+
+void ApplyListSettings() {
+  BinaryCodeSet = BinaryCodesOf(binary_ignore);
+  OemIgnoredSet = ListedCodesOf(oem_ignore);
+}
 
 void ResetSettings() {
   for (const SettingRow& row : SettingsTable) {
     if (row.integer) *row.integer = row.integerDefault;
     if (row.list) *row.list = row.listDefault;
   }
+  ApplyListSettings();
 }
 
 void ReleaseListSettings() {
-  std::string().swap(binary_ignore);
-  std::string().swap(oem_ignore);
+  for (const SettingRow& row : SettingsTable)
+    if (row.list) std::string().swap(*row.list);
 }
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
@@ -176,7 +200,11 @@ bool IsDriveRoot(const WideString& path) {
 
 bool IsFolder(const WideString& path) {
   bool isDirectory = false;
-  if (ProbePath(StripTrailingBackslash(path), isDirectory) && isDirectory) return true;
+  // Only a path that ends in a backslash needs a copy without it.
+  const bool found = !path.empty() && path.back() == u'\\'
+                         ? ProbePath(StripTrailingBackslash(path), isDirectory)
+                         : ProbePath(path, isDirectory);
+  if (found && isDirectory) return true;
   return IsDriveRoot(path);
 }
 
@@ -219,17 +247,19 @@ bool HasRtfSignature(HANDLE file) {
          std::strcmp(reinterpret_cast<const char*>(header), "{\\rtf") == 0;
 }
 
-bool FileUtf16Bom(const WideString& path, bool& bigEndian) {
+bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   return DetectUtf16Bom(file.Get(), bigEndian);
 }
 
-void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom) {
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom, ProbeFacts* facts) {
   isRtf = false;
   hasUtf8Bom = false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return;
+  if (facts) facts->opened = true;
   isRtf = HasRtfSignature(file.Get());
   hasUtf8Bom = HasUtf8Bom(file.Get());
 }
@@ -263,52 +293,33 @@ Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
   return facts;
 }
 
-bool FileIsUtf8NoBom(const WideString& path) {
+bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
+  if (facts) facts->opened = true;
   if (HasUtf8Bom(file.Get())) return false;
-  return HandleIsUtf8(file.Get());
+  if (!facts) return HandleIsUtf8(file.Get());
+  facts->utf8 = InspectUtf8Sample(file.Get(), true);
+  return facts->utf8.valid;
 }
 
 // ---- Text/binary and OEM ----------------------------------------------------------
+// The rule: the code's last three hex digits, written " %02X ", are found in
+// the list padded with a blank at each end. A byte's two digits are what the
+// one pass finds; a wider code's three digits only a three-digit entry holds.
 bool IsCodeListed(int code, const std::string& list) {
-  char needle[8];
-  std::snprintf(needle, sizeof needle, " %02X ", static_cast<unsigned>(code) & 0xFFFu);
-  const std::string haystack = " " + list + " ";
-  return haystack.find(needle) != std::string::npos;
+  const unsigned digits = static_cast<unsigned>(code) & 0xFFFu;
+  if (digits <= 0xFF) return ListedCodesOf(list).has[digits];
+  // By hand: snprintf would bring the runtime's whole formatter into the module.
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const char needle[] = {
+      ' ', kDigits[digits >> 8], kDigits[(digits >> 4) & 0xF], kDigits[digits & 0xF], ' ', '\0'};
+  return (" " + list + " ").find(needle) != std::string::npos;
 }
+
+CodeSet ListedCodes(const std::string& list) { return ListedCodesOf(list); }
 
 namespace {
-
-// Code lists are written with upper-case digits only.
-int UpperHexDigit(char c) { return c >= 'a' && c <= 'f' ? -1 : HexDigit(c); }
-
-} // namespace
-
-// One pass over the list: every "blank, two upper-case hex digits, blank"
-// in the padded list is a needle IsCodeListed would find.
-CodeSet ListedCodes(const std::string& list) {
-  CodeSet set{};
-  const std::string haystack = " " + list + " ";
-  for (std::size_t i = 0; i + 3 < haystack.size(); ++i) {
-    if (haystack[i] != ' ' || haystack[i + 3] != ' ') continue;
-    const int high = UpperHexDigit(haystack[i + 1]);
-    const int low = UpperHexDigit(haystack[i + 2]);
-    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
-  }
-  return set;
-}
-
-namespace {
-
-// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
-CodeSet BinaryCodes(const std::string& ignore) {
-  const CodeSet listed = ListedCodes(ignore);
-  CodeSet binary{};
-  for (int code = 0; code < 32; ++code)
-    binary.has[code] = IsControlCode(code) && !listed.has[code];
-  return binary;
-}
 
 // Offset of the first byte that is a code of the set, which holds codes
 // below 0x20 only, or -1: a word of eight bytes none of which is below 0x20
@@ -334,10 +345,7 @@ int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextS
 
 } // namespace
 
-bool IsBinaryCode(int code) {
-  if (!IsControlCode(code)) return false;
-  return !IsCodeListed(code, binary_ignore);
-}
+bool IsBinaryCode(int code) { return code >= 0 && code < 256 && BinaryCodeSet.has[code]; }
 
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   isOem = false;
@@ -347,19 +355,32 @@ bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem) {
   return true;
 }
 
-bool FileIsText(const WideString& path) {
+bool FileIsText(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  if (GetFileSize64(file.Get()) == 0) return true;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  if (facts) facts->opened = true;
+  if (GetFileSize64(file.Get()) == 0) {
+    if (facts) facts->empty = true;
+    return true;
+  }
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), text_buffer_size_kb, false, isOem);
+  }
+  facts->text = InspectTextSample(file.Get(), text_buffer_size_kb, false);
+  return facts->text.IsText();
 }
 
-bool FileIsOem(const WideString& path) {
+bool FileIsOem(const WideString& path, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  bool isOem = false;
-  return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  if (!facts) {
+    bool isOem = false;
+    return ScanTextSample(file.Get(), oem_buffer_size_kb, true, isOem) && isOem;
+  }
+  facts->opened = true;
+  facts->text = InspectTextSample(file.Get(), oem_buffer_size_kb, true);
+  return facts->text.IsText() && facts->text.IsOem();
 }
 
 // ---- Cyrillic letters -----------------------------------------------------------
@@ -371,23 +392,14 @@ bool IsCyrillicLetter(BYTE b, bool oem) {
 
 namespace {
 
-// IsCyrillicLetter spelled out per code page without a branch: in this
-// form the compiler counts many bytes at a time, and through the call it
-// does not.
-std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
-  std::int64_t letters = 0;
-  if (oem) {
-    for (int i = 0; i < count; ++i) {
-      const BYTE b = buffer[i];
-      letters +=
-          (static_cast<BYTE>(b - kFirst866Letter) <= kLast866LowLetter - kFirst866Letter) |
-          (static_cast<BYTE>(b - kFirst866HighLetter) <= kLast866Letter - kFirst866HighLetter);
-    }
-  } else {
-    for (int i = 0; i < count; ++i)
-      letters += buffer[i] >= kFirst1251Letter;
-  }
-  return letters;
+// The tally's pass stops looking for runs at the word rule's length; with
+// the rule off, any run will do.
+int RunLimit() { return rus_word_len > 0 ? rus_word_len : 1; }
+
+// The run rule, then the share rule, for one code page of a tally.
+bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
+  if (rus_word_len > 0 && tally.longest[page] >= rus_word_len) return true;
+  return tally.letters[page] * 100 / count >= rus_percent;
 }
 
 } // namespace
@@ -395,28 +407,41 @@ std::int64_t CountLetters(const BYTE* buffer, int count, bool oem) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  if (rus_word_len > 0 && CyrillicRun(buffer, count, oem, rus_word_len) >= rus_word_len)
-    return true;
-  return CyrillicShare(buffer, count, oem) >= rus_percent;
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RunLimit());
+  return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
-bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem) {
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts) {
   isOem = false;
   CyrillicSample sample(file, sizeKb);
-  if (!sample.read || !sample.LongEnough()) return false;
-  const int count = static_cast<int>(sample.bytesRead);
-  if (HasCyrillicText(sample.buffer.Data(), count, false)) return true;
-  if (HasCyrillicText(sample.buffer.Data(), count, true)) {
-    isOem = true;
-    return true;
+  if (facts) {
+    facts->read = sample.read;
+    facts->bytesRead = sample.bytesRead;
+    facts->asked = sample.buffer.Size() - 1;
+    facts->longEnough = sample.LongEnough();
   }
-  return false;
+  if (!sample.read || !sample.LongEnough() || sample.bytesRead == 0) return false;
+  const int count = static_cast<int>(sample.bytesRead);
+  if (facts) {
+    // The whole longest run, not the one the rule stops at: only for the trace.
+    for (const bool oem : {false, true}) {
+      facts->share[oem] = CyrillicShare(sample.buffer.Data(), count, oem);
+      facts->run[oem] = CyrillicRun(sample.buffer.Data(), count, oem, 0);
+    }
+  }
+  // Both code pages from one pass; 1251 is asked first.
+  const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, RunLimit());
+  if (PassesCyrillicRules(tally, 0, count)) return true;
+  isOem = PassesCyrillicRules(tally, 1, count);
+  return isOem;
 }
 
-bool FileHasCyrillic(const WideString& path, bool& isOem) {
+bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts) {
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem);
+  if (facts) facts->opened = true;
+  return HandleHasCyrillic(file.Get(), rus_buffer_size_kb, isOem,
+                           facts ? &facts->cyrillic : nullptr);
 }
 
 // ---- The numbers behind the answers ---------------------------------------------
@@ -425,7 +450,7 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return facts;
   const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
-  const CodeSet binary = BinaryCodes(binary_ignore);
+  const CodeSet& binary = BinaryCodeSet;
   SampleBuffer sample(size);
   if (!sample.ReadFromStart(file, static_cast<DWORD>(size), facts.bytesRead) ||
       facts.bytesRead == 0)
@@ -443,25 +468,31 @@ TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
     noteBinary(0, facts.bytesRead);
     return facts;
   }
-  // A binary code anywhere makes the statistics void, so a block is counted
-  // without a branch per byte, and the walk stops after the block that holds
-  // the first one.
+  // A binary code anywhere makes the statistics void, so each block is
+  // looked through for one before its bytes are counted. Only the upper
+  // half is counted: a word of eight bytes below 0x80 is skipped whole.
   std::uint32_t counts[256] = {};
-  constexpr DWORD kBlock = 1024; // bytes counted between two looks for a binary code
+  constexpr DWORD kBlock = 1024; // bytes between two looks for a binary code
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   for (DWORD start = 0; start < facts.bytesRead; start += kBlock) {
     const DWORD end = std::min(facts.bytesRead, start + kBlock);
-    bool hit = false;
-    for (DWORD i = start; i < end; ++i) {
-      hit |= binary.has[bytes[i]];
-      ++counts[bytes[i]];
+    if (noteBinary(start, end - start)) return facts;
+    DWORD i = start;
+    for (; i + 8 <= end; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, bytes + i, sizeof w);
+      if ((w & kHighs) == 0) continue;
+      for (DWORD k = i; k < i + 8; ++k)
+        ++counts[bytes[k]];
     }
-    if (hit && noteBinary(start, end - start)) return facts;
+    for (; i < end; ++i)
+      ++counts[bytes[i]];
   }
   for (int code = 128; code <= 255; ++code)
     facts.upper += counts[code];
   if (facts.upper == 0) return facts;
   // The commonest code decides: if any code reaches the threshold, it does.
-  const CodeSet ignored = ListedCodes(oem_ignore);
+  const CodeSet& ignored = OemIgnoredSet;
   for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {
     if (ignored.has[code] || !IsPseudoGraphicsCode(code)) continue;
     if (facts.leadCode < 0 || counts[code] > facts.leadCount) {
@@ -481,19 +512,17 @@ bool TextSampleFacts::IsOem() const {
 }
 
 std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
-  return count <= 0 ? 0 : CountLetters(buffer, count, oem) * 100 / count;
+  if (count <= 0) return 0;
+  // A limit of 1: the runs are not asked for.
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), 1);
+  return tally.letters[oem ? 1 : 0] * 100 / count;
 }
 
 int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
-  int run = 0, longest = 0;
-  for (int i = 0; i < count; ++i) {
-    // Letters and others alternate unpredictably in real text: no branch.
-    const int is = IsCyrillicLetter(buffer[i], oem) ? 1 : 0;
-    run = (run + 1) & -is;
-    longest = run > longest ? run : longest;
-    if (stopAt > 0 && run >= stopAt) break;
-  }
-  return longest;
+  if (count <= 0) return 0;
+  // The longest run, or stopAt once a run reaches it: where the walk stops.
+  return TallyCyrillic(buffer, static_cast<std::size_t>(count), stopAt > 0 ? stopAt : 0)
+      .longest[oem ? 1 : 0];
 }
 
 CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)

@@ -15,21 +15,33 @@ using WideString = std::basic_string<WCHAR>;
 // A list setting's constructor runs before the ordinary initialisers of
 // every source, so the module entry may read the settings from any of them.
 #define CHARSIFT_EARLY_INIT __attribute__((init_priority(101)))
-extern int text_buffer_size_kb;
-extern int utf8_buffer_size_kb;
-extern std::string binary_ignore;
-extern int oem_enabled;
-extern int oem_buffer_size_kb;
-extern int oem_percent;
-extern std::string oem_ignore;
-extern int rus_enabled;
-extern int rus_buffer_size_kb;
-extern int rus_min_size;
-extern int rus_percent;
-extern int rus_word_len;
 
-// One row per setting, in the order the settings file is read: its key, its
-// variable (an integer or a code list) and its built-in default.
+// Every setting, written once, in the order the settings file is read: its
+// key (the variable's name) and its built-in default, an integer (INTEGER)
+// or a code list (LIST). The declarations, the definitions and SettingsTable
+// are all made from this list.
+#define CHARSIFT_SETTINGS(INTEGER, LIST)                                                           \
+  INTEGER(text_buffer_size_kb, 1)                                                                  \
+  INTEGER(utf8_buffer_size_kb, 64)                                                                 \
+  LIST(binary_ignore, "")                                                                          \
+  INTEGER(oem_enabled, 1)                                                                          \
+  INTEGER(oem_buffer_size_kb, 1)                                                                   \
+  INTEGER(oem_percent, 18)                                                                         \
+  LIST(oem_ignore, "AB BB")                                                                        \
+  INTEGER(rus_enabled, 1)                                                                          \
+  INTEGER(rus_buffer_size_kb, 2)                                                                   \
+  INTEGER(rus_min_size, 8)                                                                         \
+  INTEGER(rus_percent, 30)                                                                         \
+  INTEGER(rus_word_len, 0)
+
+#define CHARSIFT_DECLARE_INTEGER(key, value) extern int key;
+#define CHARSIFT_DECLARE_LIST(key, value) extern std::string key;
+CHARSIFT_SETTINGS(CHARSIFT_DECLARE_INTEGER, CHARSIFT_DECLARE_LIST)
+#undef CHARSIFT_DECLARE_INTEGER
+#undef CHARSIFT_DECLARE_LIST
+
+// One row per setting, in the order of CHARSIFT_SETTINGS: its key, its
+// variable and its built-in default.
 struct SettingRow {
   const char* key;
   int* integer; // null for a list
@@ -37,10 +49,17 @@ struct SettingRow {
   int integerDefault;
   const char* listDefault;
 };
-extern const SettingRow SettingsTable[12];
+#define CHARSIFT_COUNT_SETTING(key, value) +1
+constexpr int kSettingCount = 0 CHARSIFT_SETTINGS(CHARSIFT_COUNT_SETTING, CHARSIFT_COUNT_SETTING);
+#undef CHARSIFT_COUNT_SETTING
+extern const SettingRow SettingsTable[kSettingCount];
 
 // Puts every setting back to its built-in default.
 void ResetSettings();
+// Builds the code sets the probes read from the two list settings. The
+// settings load and ResetSettings call it; whatever else assigns a list
+// calls it after.
+void ApplyListSettings();
 // Releases the two list settings (module unload).
 void ReleaseListSettings();
 
@@ -109,6 +128,20 @@ private:
   std::size_t size_;
 };
 
+// ---- What a file probe went by ------------------------------------------------
+// The Cyrillic test's numbers for both code pages ([0] 1251, [1] 866).
+struct CyrillicFacts {
+  bool read = false;
+  DWORD bytesRead = 0;
+  std::size_t asked = 0;   // bytes the sample asked for
+  bool longEnough = false; // at least rus_min_size bytes arrived
+  std::int64_t share[2] = {};
+  int run[2] = {}; // the longest run of letters
+};
+// Filled by a file probe when one is passed, for the chain's trace; a probe
+// passed none does no work for it.
+struct ProbeFacts;
+
 // ---- Path and file probes ---------------------------------------------------
 // The platform identifier of the version query, read once at start: 2 (NT)
 // selects the wide calls, anything else the ANSI ones.
@@ -125,12 +158,13 @@ std::int64_t GetFileSize64(HANDLE file);
 bool DetectUtf16Bom(HANDLE file, bool& bigEndian);
 bool HasUtf8Bom(HANDLE file);
 bool HasRtfSignature(HANDLE file);
-bool FileUtf16Bom(const WideString& path, bool& bigEndian);
-void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom);
+bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts = nullptr);
+void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom,
+                      ProbeFacts* facts = nullptr);
 
 // ---- UTF-8 without a mark ---------------------------------------------------
 bool HandleIsUtf8(HANDLE file);
-bool FileIsUtf8NoBom(const WideString& path);
+bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts = nullptr);
 
 // ---- Text/binary and OEM ----------------------------------------------------
 // Which of the 256 codes a code list names, as IsCodeListed says for each.
@@ -139,16 +173,21 @@ struct CodeSet {
 };
 bool IsCodeListed(int code, const std::string& list);
 CodeSet ListedCodes(const std::string& list);
+// binary_ignore and oem_ignore as sets, built once per settings load: the
+// binary codes (control codes the list leaves in), and the codes the OEM
+// test leaves out.
+extern CodeSet BinaryCodeSet;
+extern CodeSet OemIgnoredSet;
 bool IsBinaryCode(int code);
 bool ScanTextSample(HANDLE file, int sizeKb, bool wantOem, bool& isOem);
-bool FileIsText(const WideString& path);
-bool FileIsOem(const WideString& path);
+bool FileIsText(const WideString& path, ProbeFacts* facts = nullptr);
+bool FileIsOem(const WideString& path, ProbeFacts* facts = nullptr);
 
 // ---- Cyrillic letters -------------------------------------------------------
 bool IsCyrillicLetter(BYTE b, bool oem);
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem);
-bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem);
-bool FileHasCyrillic(const WideString& path, bool& isOem);
+bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts = nullptr);
+bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts = nullptr);
 
 // ---- The numbers behind the answers -------------------------------------------
 // What the probes above decide by, one struct per sample. The probes take
@@ -197,4 +236,12 @@ struct CyrillicSample {
   DWORD bytesRead = 0;
   // At least rus_min_size bytes arrived.
   bool LongEnough() const;
+};
+
+struct ProbeFacts {
+  bool opened = false;  // the file opened
+  Utf8SampleFacts utf8; // FileIsUtf8NoBom
+  bool empty = false;   // FileIsText: an empty file, which is text
+  TextSampleFacts text; // FileIsText, FileIsOem
+  CyrillicFacts cyrillic;
 };

@@ -1,10 +1,25 @@
+// The suite's shared helpers: temporary folders, wide paths, the settings guard.
 #include "TestSupport.h"
+
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <stdexcept>
+#include <utility>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace testing_support {
 
@@ -65,6 +80,28 @@ fs::path HostPath(const std::string& buildPath) {
 #endif
 }
 
+#ifndef _WIN32
+int RunUnprivileged(const std::function<bool()>& body) {
+  constexpr uid_t kNobody = 65534;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return kCannotTest;
+  if (child == 0) {
+    // _exit: the child must not run the parent's clean-up (temporary folders).
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(kCannotTest);
+    const bool ran = body();
+    std::fflush(nullptr);
+    _exit(!ran ? kCannotTest : ::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+#endif
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
@@ -90,5 +127,36 @@ fs::path TempDir::Write(const std::string& name, const Bytes& content) const {
 fs::path TempDir::WriteText(const std::string& name, const std::string& content) const {
   return Write(name, Bytes(content.begin(), content.end()));
 }
+
+#ifdef _WIN32
+namespace {
+
+unsigned __stdcall RunBody(void* body) {
+  (*static_cast<std::function<void()>*>(body))();
+  return 0;
+}
+
+} // namespace
+
+TestThread::TestThread(std::function<void()> body)
+    : body_(std::make_unique<std::function<void()>>(std::move(body))),
+      handle_(
+          reinterpret_cast<void*>(_beginthreadex(nullptr, 0, RunBody, body_.get(), 0, nullptr))) {
+  if (handle_ == nullptr) throw std::runtime_error("no thread");
+}
+
+TestThread::TestThread(TestThread&& other) noexcept
+    : body_(std::move(other.body_)), handle_(std::exchange(other.handle_, nullptr)) {}
+
+TestThread::~TestThread() {
+  if (handle_) join();
+}
+
+void TestThread::join() {
+  WaitForSingleObject(handle_, INFINITE);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+#endif
 
 } // namespace testing_support

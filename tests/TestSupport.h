@@ -6,9 +6,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+#ifndef _WIN32
+#include <thread>
+#endif
 
 #include "VorFProc.h"
 
@@ -40,6 +45,16 @@ struct NamedByWhy {
   }
 };
 
+#ifndef _WIN32
+// Runs `body` in a child process that lacks the right to read every file:
+// as the user nobody when the suite runs as root (as CI does), else as
+// itself. Its checks print there; the result is 0 when they passed, 1 when
+// one failed, and kCannotTest when root could not be dropped or `body`
+// returned false (its situation could not be set up).
+constexpr int kCannotTest = 2;
+int RunUnprivileged(const std::function<bool()>& body);
+#endif
+
 // A fresh folder under the temporary folder, removed with its content.
 class TempDir {
 public:
@@ -55,6 +70,26 @@ public:
 private:
   fs::path path_;
 };
+
+// A thread for the concurrency tests. The Windows runtime (its win32 thread
+// model, the one the module is built with) has no std::thread.
+#ifdef _WIN32
+class TestThread {
+public:
+  explicit TestThread(std::function<void()> body);
+  TestThread(TestThread&& other) noexcept;
+  TestThread(const TestThread&) = delete;
+  TestThread& operator=(const TestThread&) = delete;
+  ~TestThread();
+  void join();
+
+private:
+  std::unique_ptr<std::function<void()>> body_;
+  void* handle_;
+};
+#else
+using TestThread = std::thread;
+#endif
 
 // Defaults before and after each test that touches settings.
 class SettingsGuard {

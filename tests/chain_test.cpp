@@ -1,3 +1,4 @@
+// The Encoding chain: its labels in order, against the reference, and with its trace.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -58,6 +59,14 @@ TEST_P(Chain, Labels) {
   if (row.setup) row.setup();
   const auto path = dir.Write(std::string(row.name) + ".txt", row.content());
   EXPECT_STREQ(ClassifyEncoding(Wide(path)), row.expected) << row.name << ": " << row.why;
+  // A trace changes no answer, and ends in the step that gave it.
+  ChainTrace trace;
+  EXPECT_STREQ(ClassifyEncoding(Wide(path), &trace), row.expected) << row.why;
+  EXPECT_STREQ(LabelText(trace.label), row.expected) << row.why;
+  ASSERT_FALSE(trace.steps.empty());
+  EXPECT_EQ(trace.steps.back().answer, trace.label) << row.why;
+  for (std::size_t i = 1; i < trace.steps.size(); ++i)
+    EXPECT_LT(trace.steps[i - 1].step, trace.steps[i].step) << row.why << ": the chain's order";
 }
 
 // clang-format off
@@ -108,7 +117,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Chain, ::testing::Values(
            "zero in the last byte of the text sample"},
   ChainRow{"zero_1024", [] { return AsciiWithAt(2000, 1024, 0); }, nullptr, "ANSI",
            "zero beyond every sample that looks for it"},
-  ChainRow{"zero_listed", [] { return AsciiWithAt(2000, 10, 0); }, [] { binary_ignore = "00"; },
+  ChainRow{"zero_listed", [] { return AsciiWithAt(2000, 10, 0); }, [] {
+             binary_ignore = "00";
+             ApplyListSettings();
+           },
            "ANSI", "a listed zero is harmless"},
   ChainRow{"no_text_sample", [] { return Text("abc"); }, [] { text_buffer_size_kb = 0; },
            "Binary", "no text sample: every non-empty unlabelled file is binary"},
@@ -136,6 +148,7 @@ TEST(Chain, Utf16IsNotText) {
   EXPECT_STREQ(ClassifyEncoding(latin), "UTF-16 BE");
   EXPECT_FALSE(FileIsText(latin));
   binary_ignore = "00";
+  ApplyListSettings();
   EXPECT_TRUE(FileIsText(latin));
 }
 
@@ -259,7 +272,14 @@ std::string IniText(const reference::Settings& s) {
 std::string ExplainedLabel(const fs::path& module, const fs::path& file, const TempDir& dir) {
   const fs::path outPath = dir / "explained.txt";
   std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
-  EXPECT_EQ(Explain(module, {file}, out), 0);
+  // The linked-in exports stand for the module, under the settings Explain loaded.
+  const auto exports = [](const fs::path& path) {
+    char value[64] = {};
+    const WideString wide = Wide(path);
+    ContentGetValueW(wide.c_str(), kEncodingField, 0, value, sizeof value, 0);
+    return std::string(value);
+  };
+  EXPECT_EQ(Explain(module, {file}, out, exports), 0);
   std::fclose(out);
   std::ifstream in(outPath, std::ios::binary);
   const std::string text(std::istreambuf_iterator<char>(in), {});

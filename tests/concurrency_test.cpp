@@ -2,7 +2,6 @@
 // The TSan build runs this suite alone and reports any data race.
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ContPlug.h"
@@ -48,7 +47,7 @@ TEST(InProcessConcurrency, SixteenThreadsAgreeWithOne) {
 
   constexpr int kThreads = 16, kQueries = 5000;
   std::atomic<int> mismatches{0};
-  std::vector<std::thread> threads;
+  std::vector<TestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int q = 0; q < kQueries; ++q) {
@@ -57,7 +56,7 @@ TEST(InProcessConcurrency, SixteenThreadsAgreeWithOne) {
       }
     });
   }
-  for (std::thread& thread : threads)
+  for (TestThread& thread : threads)
     thread.join();
   EXPECT_EQ(mismatches.load(), 0);
   EXPECT_EQ(utf8_buffer_size_kb, 1);

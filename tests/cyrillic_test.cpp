@@ -1,5 +1,9 @@
+// The Cyrillic test: the letter sets, the run and share rules, and file samples.
+#include <algorithm>
+#include <memory>
 #include <random>
 
+#include "CyrillicTally.h"
 #include "TestSupport.h"
 #include "reference/ReferenceClassifier.h"
 
@@ -185,6 +189,87 @@ TEST(CyrillicText, AgreesWithThePlainCountOnRandomText) {
           << "oem " << oem << ", word " << s.rusWordLen << ", percent " << s.rusPercent << ": "
           << Hex(text);
   }
+}
+
+} // namespace
+
+namespace {
+
+// Each tallier against the plain count of the reference: letters of both
+// code pages exactly, and the longest run up to the limit.
+void ExpectTalliesAgree(const Bytes& content, int limit) {
+  // An exact-size copy on the heap: a tallier that reads one byte too far
+  // trips ASan.
+  std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[content.size()]);
+  std::copy(content.begin(), content.end(), exact.get());
+  std::int64_t letters[2];
+  int longest[2];
+  for (int page = 0; page < 2; ++page) {
+    letters[page] = reference::CountLetters(content, page == 1);
+    const long long run = reference::LongestRun(content, page == 1);
+    longest[page] = static_cast<int>(limit > 0 ? std::min<long long>(run, limit) : run);
+  }
+  for (const CyrillicTallier& tallier : CyrillicTalliers()) {
+    const CyrillicTally tally = tallier.tally(exact.get(), content.size(), limit);
+    for (int page = 0; page < 2; ++page) {
+      ASSERT_EQ(tally.letters[page], letters[page])
+          << tallier.name << ", page " << page << ", size " << content.size() << ": "
+          << Hex(content);
+      ASSERT_EQ(tally.longest[page], longest[page])
+          << tallier.name << ", page " << page << ", limit " << limit << ", size " << content.size()
+          << ": " << Hex(content);
+    }
+  }
+}
+
+const int kLimits[] = {0, -3, 1, 2, 7, 8, 63, 64, 65, 129, 5000};
+
+// Every byte value alone and in runs that start and end on each side of
+// the 16-, 32- and 64-byte steps of the vector talliers, on backgrounds of
+// letters of one code page, the other, both or neither.
+TEST(CyrillicTally, AgreesOnEveryByteAroundBlockEdges) {
+  const std::uint8_t backgrounds[] = {'a', 0xC5, 0x85, 0xE5, 0x00, 0xFF};
+  const std::size_t starts[] = {0, 1, 15, 16, 31, 32, 33, 63, 64, 65, 127, 128};
+  const std::size_t lengths[] = {1, 2, 7, 8, 9, 31, 32, 33, 63, 64, 65, 128, 200};
+  for (int value = 0; value < 256; ++value)
+    for (std::uint8_t background : backgrounds)
+      for (std::size_t start : starts) {
+        const std::size_t length = lengths[(value + start) % std::size(lengths)];
+        Bytes buffer = Repeat(background, 128 + 200 + 40);
+        std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(start), length,
+                    static_cast<std::uint8_t>(value));
+        for (int limit : {0, 8, static_cast<int>(length)}) {
+          ExpectTalliesAgree(buffer, limit);
+          if (HasFatalFailure()) return;
+        }
+      }
+}
+
+// Random samples of every size from 1 byte to 4 KB + 1: letters of either
+// code page and other bytes mixed at random densities, in words of random
+// length, so that runs cross block edges at every offset.
+TEST(CyrillicTally, AgreesOnRandomSamplesOfEverySize) {
+  std::mt19937 rng(7866251);
+  for (std::size_t size = 1; size <= 4097; ++size) {
+    Bytes buffer(size);
+    const unsigned density = rng() % 101;
+    for (std::size_t i = 0; i < size;) {
+      const bool letters = rng() % 100 < density;
+      const std::size_t word = 1 + rng() % (rng() % 4 == 0 ? 150 : 12);
+      for (std::size_t k = 0; k < word && i < size; ++k, ++i)
+        buffer[i] = letters ? static_cast<std::uint8_t>(0x80 + rng() % 0x80)
+                            : static_cast<std::uint8_t>(rng() % 0x80);
+    }
+    ExpectTalliesAgree(buffer, kLimits[rng() % std::size(kLimits)]);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(CyrillicTally, ThisProcessorRunsAVectorTallier) {
+#if defined(__x86_64__) || defined(__i386__)
+  EXPECT_GE(CyrillicTalliers().size(), 2u);
+#endif
+  EXPECT_STREQ(CyrillicTalliers().front().name, "plain");
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// The suite's own encoders (1251, 866, 437 boxes, UTF-16), pinned before other tests lean on them.
 #include <algorithm>
 #include <fstream>
 #include <iterator>

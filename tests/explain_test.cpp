@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Charsift.h"
+#include "ContPlug.h"
 #include "Encodings.h"
 #include "Explain.h"
 #include "TestSupport.h"
@@ -23,12 +24,22 @@ struct Explained {
   std::string text;
 };
 
-Explained ExplainOne(const std::string& ini, const fs::path& path) {
+// The exports linked into the suite stand for the module: they answer
+// under the settings Explain loaded.
+std::string ExportsAnswer(const fs::path& path) {
+  char value[64] = {};
+  const WideString wide = Wide(path);
+  const int result = ContentGetValueW(wide.c_str(), kEncodingField, 0, value, sizeof value, 0);
+  return result == FT_MULTIPLE_CHOICE ? value : result == FT_FIELD_EMPTY ? "" : "?";
+}
+
+Explained ExplainOne(const std::string& ini, const fs::path& path,
+                     const ModuleAnswer& answer = ExportsAnswer) {
   TempDir dir;
   dir.WriteText("Charsift.ini", "[ini]\n" + ini + "\n");
   const fs::path outPath = dir / "out.txt";
   std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
-  const int status = Explain(dir / "Charsift.so", {path}, out);
+  const int status = Explain(dir / "Charsift.so", {path}, out, answer);
   std::fclose(out);
   std::ifstream in(outPath, std::ios::binary);
   return {status, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -104,6 +115,33 @@ TEST(Explain, EachStepShowsItsNumbers) {
               std::string::npos)
         << e.text;
     EXPECT_STREQ(ClassifyEncoding(Wide(dir / "f")), row.label) << "the module's own answer";
+  }
+}
+
+// The explanation is the module's only when the module agrees: a module
+// that answers otherwise (another build) is told, and the run fails.
+TEST(Explain, AnAnswerThatDiffersIsToldAndFails) {
+  const SettingsGuard defaults;
+  TempDir dir;
+  const fs::path file = dir.WriteText("f", "plain");
+  const struct {
+    const char* module;
+    int status;
+    const char* told;
+    const char* why;
+  } rows[] = {
+      {"ANSI", 0, "", "the same answer"},
+      {"DOS", 4, "The module answers DOS: this explanation is not its decision", "another label"},
+      {"?", 4, "The module answers ? (the query failed)", "a failed query"},
+      {"", 4, "The module answers (none)", "field empty for a file"},
+  };
+  for (const auto& row : rows) {
+    const Explained e = ExplainOne("", file, [&](const fs::path&) { return row.module; });
+    EXPECT_EQ(e.status, row.status) << row.why;
+    EXPECT_NE(e.text.find("  Encoding: ANSI, decided at step 8\n"), std::string::npos) << e.text;
+    EXPECT_EQ(e.text.find(*row.told ? row.told : "module answers") != std::string::npos,
+              *row.told != '\0')
+        << row.why << e.text;
   }
 }
 

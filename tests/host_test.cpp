@@ -3,10 +3,12 @@
 // --summary, the symlink rules and names that are no UTF-8. Natively these
 // rows run charsift; in the Windows suite, charsift.exe under Wine.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -79,7 +81,8 @@ std::wstring Widen(const std::string& text) {
 // charsift.exe with a pipe for standard input and files for its output.
 class Running {
 public:
-  explicit Running(const std::string& args) {
+  // outputGone: standard output is a pipe nobody reads any more.
+  explicit Running(const std::string& args, bool outputGone = false) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = nullptr;
     CreatePipe(&input, &input_, &inherit, 0);
@@ -89,6 +92,12 @@ public:
                          CREATE_ALWAYS, 0, nullptr);
     };
     HANDLE out = open(dir_ / "out"), err = open(dir_ / "err");
+    if (outputGone) {
+      HANDLE reader = nullptr;
+      CloseHandle(out);
+      CreatePipe(&reader, &out, &inherit, 0);
+      CloseHandle(reader);
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -112,6 +121,16 @@ public:
       WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
   std::string Out() const { return ReadFile(dir_ / "out"); }
+  // Whether it ends by itself within the time, its input still open.
+  bool EndsWithin(std::chrono::seconds time, int& status) {
+    DWORD code = 0;
+    if (!process_ ||
+        WaitForSingleObject(process_, static_cast<DWORD>(time.count() * 1000)) != WAIT_OBJECT_0)
+      return false;
+    GetExitCodeProcess(process_, &code);
+    status = static_cast<int>(code);
+    return true;
+  }
   Outcome Wait() {
     CloseHandle(input_);
     DWORD status = static_cast<DWORD>(-1);
@@ -138,10 +157,13 @@ std::string Quote(const std::string& text) {
 // charsift with a pipe for standard input and files for its output.
 class Running {
 public:
-  explicit Running(const std::string& args) {
-    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args + " >" +
-                                Quote((dir_ / "out").string()) + " 2>" +
-                                Quote((dir_ / "err").string());
+  // outputGone: standard output closed; the shell then records the status.
+  explicit Running(const std::string& args, bool outputGone = false) {
+    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args +
+                                (outputGone ? " >&- 2>" + Quote((dir_ / "err").string()) +
+                                                  "; echo $? >" + Quote((dir_ / "status").string())
+                                            : " >" + Quote((dir_ / "out").string()) + " 2>" +
+                                                  Quote((dir_ / "err").string()));
     pipe_ = popen(command.c_str(), "w");
   }
   void Write(const std::string& text) {
@@ -152,6 +174,19 @@ public:
     std::signal(SIGPIPE, old);
   }
   std::string Out() const { return ReadFile(dir_ / "out"); }
+  // Whether it ends by itself within the time, its input still open (outputGone only).
+  bool EndsWithin(std::chrono::seconds time, int& status) {
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    for (std::string text; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      text = ReadFile(dir_ / "status");
+      if (!text.empty() && text.back() == '\n') {
+        status = std::stoi(text);
+        return true;
+      }
+    }
+    return false;
+  }
   Outcome Wait() {
     const int status = pipe_ ? pclose(pipe_) : -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(), ReadFile(dir_ / "err")};
@@ -279,6 +314,10 @@ TEST(Host, ExitStatuses) {
   TempDir dir;
   dir.WriteText("f.txt", "text\n");
   const std::string file = Text(dir / "f.txt"), folder = Text(dir.Path());
+  // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
+  // come out as these bytes, not in the console's code page.
+  const std::string cyrillic =
+      Text(HostPath("/no/such")) + kSep + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
   struct Row {
     std::string args;
     int status;
@@ -288,6 +327,8 @@ TEST(Host, ExitStatuses) {
       {"--version", 0, "", "version only"},
       {Quote(Example("ascii.txt")) + " " + Quote(missing), 1, missing + ": no such file or folder",
        "missing path"},
+      {Quote(cyrillic), 1, cyrillic + ": no such file or folder",
+       "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
       {"--bogus x", 2, "usage:", "unknown option"},
       {"--format xml x", 2, "usage:", "bad format"},
       {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
@@ -325,9 +366,17 @@ TEST(Host, ExitStatuses) {
       {"--explain " + Quote(file + "/"), 1, file + "/: not a folder", "the same under explain"},
       {"--explain /dev/null", 1, "/dev/null: not a regular file", "a device fails explain too"},
       {"--files-from -", 1,
-       "f.txt\r: no such file or folder (the name ends with a carriage return)",
-       "a DOS line end shown, not hidden"},
+       "f.txt\\r: no such file or folder (the name ends with a carriage return)",
+       "a DOS line end shown (escaped), not hidden"},
 #endif
+      {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
+      {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
+       "module missing"},
+      {"--explain --module " + Quote(Text(HostPath("/no/such/module.so"))) + " " +
+           Quote(Example("ascii.txt")),
+       3, "cannot load module", "--explain loads the module as a plain run does"},
+      {"--explain " + Quote(Example("russian-866.txt")), 0, "",
+       "the explanation agrees with the module beside charsift"},
   };
   for (const Row& row : rows) {
     const Outcome run = Charsift(row.args, file + "\r\n");
@@ -354,6 +403,8 @@ TEST(Host, ExitStatuses) {
       {"oem_percent=0x10", "", "hexadecimal is an integer"},
       {"text_buffer_size_kb=4k", "ignored text_buffer_size_kb=4k: not a whole number", "a unit"},
       {"colour=red", "ignored colour=red: no such setting", "an unknown key"},
+      {"colour=\x1b[31m", "ignored colour=\\x1b[31m: no such setting",
+       "a control code is escaped, never sent to the terminal"},
       {"rus_percent=25\nrus_percent=26", "ignored rus_percent=26: only the first", "a second line"},
   };
   for (const SettingsRow& row : settingsRows) {
@@ -408,6 +459,44 @@ TEST(Host, ExitStatuses) {
                            "1 to 256", "--files-from", "-L, --follow", "--check-settings",
                            "\n      --  ", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
+  // --help and the man page's OPTIONS list the same options.
+  const auto options = [](const std::string& text) { // -r, --files-from, ... after a blank
+    const auto word = [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+    };
+    std::set<std::string> found;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '-' || (i > 0 && std::string(" ,\n").find(text[i - 1]) == std::string::npos))
+        continue;
+      std::size_t end = i;
+      while (end < text.size() && word(text[end]))
+        ++end;
+      const std::string token = text.substr(i, end - i);
+      const std::size_t dashes = token.find_first_not_of('-');
+      if (dashes != std::string::npos && dashes <= 2) found.insert(token);
+      i = end;
+    }
+    return found;
+  };
+  std::string helped, paged;
+  for (const std::string& line : Lines(help)) { // "  -r, --recursive   also ..."
+    const std::size_t lead = line.find_first_not_of(' ');
+    if (lead >= 2 && lead <= 6 && line[lead] == '-')
+      helped += line.substr(0, line.find("  ", lead)) + "\n";
+  }
+  std::ifstream page(HostPath(CHARSIFT_EXAMPLES_DIR "/../docs/charsift.1"));
+  bool inOptions = false, tagged = false;
+  for (std::string line; std::getline(page, line);) {
+    if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+    // A .TP's tag line names the option: .BR \-r ", " \-\-recursive
+    if (inOptions && tagged)
+      for (std::size_t at; (at = line.find("\\-")) != std::string::npos;)
+        line.erase(at, 1);
+    if (inOptions && tagged) paged += line + "\n";
+    tagged = line == ".TP";
+  }
+  EXPECT_FALSE(options(paged).empty()) << "no OPTIONS in the man page";
+  EXPECT_EQ(options(helped), options(paged)) << "--help:\n" << helped << "man page:\n" << paged;
 }
 
 TEST(Host, RecursiveWalkIsSortedDepthFirstWhateverTheJobs) {
@@ -585,8 +674,37 @@ TEST(Host, RowsStreamAndListsAreRead) {
 #endif
 }
 
+// Output that is gone stops a run that reads its list from a writer who
+// is idle: charsift ends by itself, says why, and never waits on the list.
+TEST(Host, GoneOutputEndsARunWhoseListIsIdle) {
+  const Tree tree;
+  const std::string first = tree.At("a.txt"), second = tree.At("sub/b.txt");
+  const struct {
+    std::string args;
+    std::string input;
+    const char* why;
+  } rows[] = {
+      {"--format tsv --files-from -", first + "\n" + second + "\n",
+       "two rows written: the second finds the output gone"},
+      {"--format tsv --files-from -", first + "\n", "one row: the flush before the wait fails"},
+      {"--format json --files-from -", "", "no row at all: the opening bracket fails"},
+      {"--format table --files-from - " + Quote(first), "", "a path given, the list silent"},
+  };
+  for (const auto& row : rows) {
+    Running run(row.args, true);
+    run.Write(row.input);
+    int status = -1;
+    const bool ended = run.EndsWithin(std::chrono::seconds(20), status);
+    EXPECT_TRUE(ended) << row.why << ": still running with its output gone";
+    const Outcome end = run.Wait(); // closes the list: a hung run ends here
+    if (!ended) continue;
+    EXPECT_EQ(status, 1) << row.why;
+    EXPECT_NE(end.err.find("cannot write the output"), std::string::npos) << row.why << end.err;
+  }
+}
+
 // A name that is no UTF-8 reaches the module and prints as itself: its bytes
-// in table and tsv, \udcXX in JSON. On Windows, the UTF-16 name that the
+// in tsv, \xNN in the table, \udcXX in JSON. On Windows, the UTF-16 name that the
 // module's layer gives such bytes off Windows prints the same way.
 TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
   TempDir dir;
@@ -608,7 +726,7 @@ TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
     std::string line;
   } rows[] = {
       {"tsv", "Text\tANSI\t" + TsvText(root) + name},
-      {"table", "Text    ANSI          " + root + name},
+      {"table", "Text    ANSI          " + root + "caf\\xe9.txt"},
       {"jsonl", "{\"path\": \"" + JsonText(root) +
                     "caf\\udce9.txt\", \"Type\": \"Text\", "
                     "\"Encoding\": \"ANSI\"}"},
@@ -623,6 +741,69 @@ TEST(Host, NamesThatAreNoUtf8InEveryFormat) {
     const std::vector<std::string> lines = Lines(run.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end()) << row.format << ":\n"
                                                                             << run.out;
+  }
+}
+
+// A name with control codes or bytes that are no UTF-8 can neither forge a
+// row, nor drive the terminal, nor vanish: the table escapes them, tsv and
+// JSON keep their own escapes. The paths come from a list and name no file,
+// so every platform can hold them; each is still a row.
+TEST(Host, NamesWithControlCodesInEveryFormat) {
+  struct Row {
+    std::string name, table, tsv, json;
+    const char* why;
+  };
+  std::vector<Row> rows = {
+      {"a\nText    ANSI          fake", "a\\nText    ANSI          fake",
+       "a\\nText    ANSI          fake", "a\\u000aText    ANSI          fake",
+       "a newline would forge a row"},
+      {"\x1b[31mred\x1b[0m\x1b]0;title\x07", "\\x1b[31mred\\x1b[0m\\x1b]0;title\\x07",
+       "\x1b[31mred\x1b[0m\x1b]0;title\x07", "\\u001b[31mred\\u001b[0m\\u001b]0;title\\u0007",
+       "escape sequences would drive the terminal"},
+      {"b\rText", "b\\rText", "b\\rText", "b\\u000dText",
+       "a carriage return would overwrite the row"},
+      {"tab\there", "tab\\there", "tab\\there", "tab\\u0009here", "a tab shifts no column"},
+      {"c1\xC2\x9B"
+       "2J\x7F",
+       "c1\\xc2\\x9b2J\\x7f",
+       "c1\xC2\x9B"
+       "2J\x7F",
+       "c1\xC2\x9B"
+       "2J\x7F",
+       "C1 and DEL codes: escaped in the table only"},
+      {"\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
+       "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
+       "valid UTF-8 prints as itself"},
+  };
+#ifndef _WIN32
+  // A byte that is no UTF-8 lists as itself off Windows only.
+  rows.push_back({"\xCF\xF0\xE8", "\\xcf\\xf0\\xe8", "\xCF\xF0\xE8", "\\udccf\\udcf0\\udce8",
+                  "cp1251 bytes, no UTF-8"});
+  rows.push_back({"\x8F\xE0\xA8", "\\x8f\\xe0\\xa8", "\x8F\xE0\xA8", "\\udc8f\\udce0\\udca8",
+                  "cp866 bytes: not the same row as cp1251"});
+  rows.push_back({"back\\x41", "back\\\\x41", "back\\\\x41", "back\\\\x41",
+                  "a literal backslash is doubled, so it reads as no escape"});
+#endif
+  std::string list;
+  for (const Row& row : rows)
+    list += row.name + std::string(1, '\0');
+  const auto lines = [&](const char* format) {
+    const Outcome run = Charsift(std::string("--files-from - -0 --format ") + format, list);
+    EXPECT_EQ(run.status, 1) << format << ": the paths name no file";
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << format << ": messages escape too";
+    return Lines(run.out);
+  };
+  const std::vector<std::string> table = lines("table"), tsv = lines("tsv"), json = lines("jsonl");
+  ASSERT_EQ(table.size(), rows.size() + 1) << "one header and a line per name";
+  ASSERT_EQ(json.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    EXPECT_EQ(table[i + 1], "Binary  Binary        " + row.table) << row.why;
+    EXPECT_EQ(json[i],
+              "{\"path\": \"" + row.json + "\", \"Type\": \"Binary\", \"Encoding\": \"Binary\"}")
+        << row.why;
+    EXPECT_NE(std::find(tsv.begin(), tsv.end(), "Binary\tBinary\t" + row.tsv), tsv.end())
+        << row.why;
   }
 }
 

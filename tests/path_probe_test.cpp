@@ -1,4 +1,7 @@
+// Path and file probes: drive roots, folders, wildcards, handles, sizes, bad and wide paths, names.
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <string>
 
@@ -6,10 +9,12 @@
 #include "TestSupport.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/FileNames.h"
+#include "platform/FaultInjection.h"
+#include "platform/FileNames.h"
 #endif
 
 using namespace testing_support;
@@ -281,6 +286,15 @@ TEST(FileNames, LosslessBothWays) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(BytesFromUtf16(row.utf16), row.bytes) << row.why;
+    // The ANSI calls' conversion maps the same way: both kinds of call open one file.
+    const int length = static_cast<int>(row.utf16.size());
+    std::string ansi(static_cast<std::size_t>(
+                         std::max(0, WideCharToMultiByte(CP_ACP, 0, row.utf16.data(), length,
+                                                         nullptr, 0, nullptr, nullptr))),
+                     '\0');
+    WideCharToMultiByte(CP_ACP, 0, row.utf16.data(), length, ansi.data(),
+                        static_cast<int>(ansi.size()), nullptr, nullptr);
+    EXPECT_EQ(ansi, row.bytes) << "ANSI: " << row.why;
     if (row.fromBytes) {
       EXPECT_TRUE(Utf16FromBytes(row.bytes) == row.utf16) << row.why;
     }
@@ -297,21 +311,154 @@ TEST(FileNames, LosslessBothWays) {
   }
 }
 
+// The layer narrows an ASCII path on the stack and maps any other on the
+// heap: paths on each side of that buffer's end, and a non-ASCII name
+// starting right at it, open the same file either way.
+TEST(WidePaths, LongAndNonAsciiPathsOpen) {
+  SettingsGuard settings;
+  TempDir dir;
+  const std::size_t base = dir.Path().string().size() + 1; // with the slash
+  const struct {
+    std::size_t ascii; // bytes of the whole path up to the last name's tail
+    const char* tail;
+    const char* why;
+  } rows[] = {
+      {255, "", "255 bytes and the terminator: the most the stack buffer holds"},
+      {256, "", "256 bytes: one too many, so the heap"},
+      {300, "", "long ASCII"},
+      {255, "\xD1\x91", "a Cyrillic letter where the buffer ends"},
+      {0, "\xCF\xF0", "bytes no UTF-8 holds, after a short ASCII run"},
+  };
+  for (const auto& row : rows) {
+    // A folder per 100 bytes keeps each name within the file system's limit.
+    fs::path path = dir.Path();
+    std::size_t length = base;
+    while (length + 101 < row.ascii) {
+      path /= std::string(99, 'd');
+      fs::create_directories(path);
+      length += 100;
+    }
+    path /= std::string(row.ascii > length ? row.ascii - length : 1, 'f') + row.tail;
+    std::ofstream(path, std::ios::binary) << "\xD0\x94\xD0\xB0!";
+    const WideString wide = charsift::names::Utf16FromBytes(path.string());
+    EXPECT_FALSE(IsFolder(wide)) << row.why;
+    EXPECT_TRUE(FileIsUtf8NoBom(wide)) << row.why;
+    EXPECT_STREQ(ClassifyEncoding(wide), "UTF-8 no BOM") << row.why;
+  }
+}
+
+// A FIFO is refused before any open: its writer's bytes stay for the reader
+// they were meant for, and no probe waits for a writer that never comes.
 TEST(BadPaths, FifoNeverBlocks) {
   SettingsGuard settings;
   TempDir dir;
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::string left = "left for the reader\n";
+  ASSERT_EQ(write(writer, left.data(), left.size()), static_cast<ssize_t>(left.size()));
+  charsift::fault::Reset();
   auto probes = std::async(std::launch::async, [&] {
     ExpectNoAnswer(Wide(fifo), false, "FIFO");
     FileHandle file(OpenForReading(Wide(fifo)));
-    return file.IsOpen() ? GetFileSize64(file.Get()) : -2;
+    return file.IsOpen();
   });
   if (probes.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     ADD_FAILURE() << "a probe blocks on a FIFO";
     _exit(1); // the stuck thread cannot be joined
   }
-  EXPECT_EQ(probes.get(), -1) << "a FIFO opens but has no size";
+  EXPECT_FALSE(probes.get()) << "a FIFO does not open";
+  EXPECT_EQ(charsift::fault::DescriptorsOpened(), 0) << "refused before the open";
+  char got[64] = {};
+  EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(left.size()));
+  EXPECT_EQ(std::string(got), left) << "the writer's bytes are still there";
+  close(writer);
+  close(reader);
+}
+
+// A file the system calls empty may make its bytes as it is read (procfs):
+// its size is what a read to its end finds, and a read that fails says why.
+TEST(OpenForReading, SizeZeroIsMeasuredByReading) {
+  TempDir dir;
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  const std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+  const struct {
+    fs::path path;
+    std::int64_t size;
+    DWORD readError;
+    const char* why;
+  } rows[] = {
+      {dir.WriteText("empty", ""), 0, ERROR_SUCCESS, "an empty file reads nothing"},
+      {"/proc/self/cmdline", static_cast<std::int64_t>(args.size()), ERROR_SUCCESS,
+       "procfs reports 0 and holds the arguments"},
+      {"/proc/self/mem", -1, ERROR_READ_FAULT, "offset 0 is unmapped: the read fails"},
+  };
+  for (const auto& row : rows) {
+    FileHandle file(OpenForReading(Wide(row.path)));
+    ASSERT_TRUE(file.IsOpen()) << row.why;
+    EXPECT_EQ(GetFileSize64(file.Get()), row.size) << row.why;
+    BYTE buffer[16];
+    DWORD got = 99;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) != FALSE,
+              row.readError == ERROR_SUCCESS)
+        << row.why;
+    EXPECT_EQ(GetLastError(), row.readError) << row.why;
+    EXPECT_EQ(got, row.readError == ERROR_SUCCESS ? std::min<DWORD>(16, row.size) : 0) << row.why;
+  }
+}
+
+// A file time beyond what FILETIME holds (tmpfs keeps an mtime of 1e15 s)
+// is clamped to its nearer end; every folder test fills the find record.
+TEST(FindRecord, TimesOutOfRangeAreClamped) {
+  constexpr std::int64_t kUnixEpoch = 116444736000000000LL; // in FILETIME ticks
+  const struct {
+    std::int64_t seconds;
+    long nanoseconds;
+    std::uint64_t ticks;
+    const char* why;
+  } rows[] = {
+      {0, 0, kUnixEpoch, "the Unix epoch"},
+      {910692730084, 999999900, 9223372036849999999u, "the last second below the clamp is exact"},
+      {910692730085, 0, 0x7FFFFFFFFFFFFFFFu, "past the last tick: clamped to it"},
+      {1000000000000000, 0, 0x7FFFFFFFFFFFFFFFu, "1e15 s overflows a tick count"},
+      {-11644473600, 500, 5, "1601-01-01 itself"},
+      {-1000000000000000, 0, 0, "before 1601: clamped to its first tick"},
+  };
+  // The temporary folder's file system may cut such times; tmpfs keeps them.
+  TempDir dir;
+  const auto holds = [](const fs::path& path) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000000000, 0}};
+    struct stat st;
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && stat(path.c_str(), &st) == 0 &&
+           st.st_mtim.tv_sec == 1000000000000000;
+  };
+  fs::path path = dir.WriteText("old.txt", "text");
+  const fs::path shm = fs::path("/dev/shm") / ("charsift-times-" + std::to_string(getpid()));
+  if (!holds(path) && std::ofstream(shm).good()) path = shm;
+  if (!holds(path)) {
+    fs::remove(shm);
+    GTEST_SKIP() << "no file system here keeps an mtime of 1e15 s";
+  }
+  std::ofstream(path) << "text";
+  for (const auto& row : rows) {
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(row.seconds), row.nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << row.why;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(Wide(path).c_str(), &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << row.why;
+    FindClose(search);
+    const std::uint64_t ticks = std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
+                                data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(ticks, row.ticks) << row.why;
+    EXPECT_FALSE(IsFolder(Wide(path))) << row.why;
+    EXPECT_STREQ(ClassifyEncoding(Wide(path)), "ANSI") << row.why;
+  }
+  fs::remove(shm);
 }
 #endif
 

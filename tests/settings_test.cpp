@@ -1,3 +1,4 @@
+// The settings file: its grammar, the extension rule, and loading beside the module.
 #include <chrono>
 #include <climits>
 #include <fstream>
@@ -226,7 +227,12 @@ TEST(LoadSettings, Lists) {
   LoadSettingsForModule(emptied.Module());
   EXPECT_EQ(binary_ignore, "00 1A");
   EXPECT_EQ(oem_ignore, "") << "present with nothing after '='";
+  EXPECT_FALSE(IsBinaryCode(0x1A)) << "the probes' sets follow the lists loaded";
+  EXPECT_TRUE(IsBinaryCode(0x01));
+  EXPECT_FALSE(OemIgnoredSet.has[0xAB]);
   ResetSettings();
+  EXPECT_TRUE(IsBinaryCode(0x1A)) << "and the defaults put back";
+  EXPECT_TRUE(OemIgnoredSet.has[0xAB]);
   missing.WriteSettings("[ini]\noem_percent=18\n");
   LoadSettingsForModule(missing.Module());
   EXPECT_EQ(oem_ignore, "AB BB") << "a missing line keeps the list";
@@ -305,15 +311,23 @@ TEST(LoadSettings, ExampleBefore1980IsNotCopied) {
 }
 
 #ifndef _WIN32
+// Root reads any file, so the load runs in a child that has dropped root;
+// the folder is open to it, so only the settings file's mode keeps it out.
 TEST(LoadSettings, UnreadableSettingsFileKeepsTheDefaults) {
   SettingsGuard guard;
   ModuleDir dir;
   dir.WriteExample("[ini]\noem_percent=25\n");
   dir.WriteSettings("[ini]\noem_percent=40\n");
+  fs::permissions(fs::path(dir.Module()).parent_path(), fs::perms::all);
   fs::permissions(dir.Settings(), fs::perms::none);
-  if (std::ifstream(dir.Settings()).is_open()) GTEST_SKIP() << "running as root reads it anyway";
-  LoadSettingsForModule(dir.Module());
-  ExpectDefaults();
+  const int result = RunUnprivileged([&] {
+    if (std::ifstream(dir.Settings()).is_open()) return false;
+    LoadSettingsForModule(dir.Module());
+    ExpectDefaults();
+    return true;
+  });
+  if (result == kCannotTest) GTEST_SKIP() << "no user here is kept from reading the file";
+  EXPECT_EQ(result, 0) << "a check failed in the child, printed above";
   fs::permissions(dir.Settings(), fs::perms::owner_read);
   EXPECT_EQ(ReadAll(dir.Settings()), "[ini]\noem_percent=40\n") << "not replaced by the example";
 }

@@ -1,3 +1,4 @@
+// The signature probes: UTF-16 marks, the UTF-8 mark and RTF, by handle and by path.
 #include <functional>
 #include <string>
 

@@ -1,3 +1,4 @@
+// Code lists, binary codes, the text sample and the OEM statistics.
 #include <cstdio>
 #include <set>
 #include <string>
@@ -98,6 +99,7 @@ TEST_P(BinaryIgnore, PredicateAndFileScanFollowTheRule) {
   SettingsGuard settings;
   const IgnoreRow& row = GetParam();
   binary_ignore = row.ignore;
+  ApplyListSettings();
   for (int code = 0; code < 256; ++code) {
     const bool binary = BinaryByRule(code, row.listed);
     EXPECT_EQ(IsBinaryCode(code), binary) << row.why << ", code 0x" << std::hex << code;
@@ -144,6 +146,7 @@ TEST_P(TextSample, FileIsText) {
   const TextRow& row = GetParam();
   text_buffer_size_kb = row.textKb;
   binary_ignore = row.ignore;
+  ApplyListSettings();
   EXPECT_EQ(FileIsText(Wide(dir.Write("t.txt", row.content))), row.text) << row.why;
 }
 
@@ -211,6 +214,7 @@ TEST_P(OemShare, FileIsOem) {
   const OemRow& row = GetParam();
   oem_percent = row.percent;
   oem_ignore = row.ignore;
+  ApplyListSettings();
   EXPECT_EQ(FileIsOem(Wide(dir.Write("o.txt", row.content))), row.oem) << row.why;
 }
 

@@ -1,3 +1,4 @@
+// The UTF-8 test of a file: its sample, the mark, a cut sequence and the size clamp.
 #include <climits>
 #include <string>
 

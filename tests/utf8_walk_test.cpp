@@ -1,3 +1,4 @@
+// The UTF-8 walk over byte rows, and its trail table against the rule.
 #include <string>
 
 #include "TVorUTF8Detect.h"

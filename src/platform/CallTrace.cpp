@@ -1,3 +1,4 @@
+// The bench-only record of the system calls a query asks the layer for.
 #include "CallTrace.h"
 
 namespace charsift::trace {

@@ -1,3 +1,4 @@
+// The test-only switch that makes the k-th call of a kind fail.
 #include "FaultInjection.h"
 
 #include <atomic>
@@ -13,6 +14,7 @@ std::atomic<int> opens{0};
 std::atomic<OpenHook> openHook{nullptr};
 std::atomic<void*> openContext{nullptr};
 std::atomic<std::size_t> shortReads{0};
+std::atomic<int> descriptors{0};
 
 } // namespace
 
@@ -30,6 +32,7 @@ void Reset() {
   opens = 0;
   openHook = nullptr;
   shortReads = 0;
+  descriptors = 0;
 }
 
 int Seen(Call call) { return seen[static_cast<int>(call)]; }
@@ -61,5 +64,9 @@ void BeforeOpen() {
 void SetShortReads(std::size_t bytes) { shortReads = bytes; }
 
 std::size_t ShortReadLimit() { return shortReads; }
+
+void NoteDescriptorOpened() { ++descriptors; }
+
+int DescriptorsOpened() { return descriptors; }
 
 } // namespace charsift::fault

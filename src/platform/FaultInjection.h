@@ -30,11 +30,16 @@ void BeforeOpen();
 // reads as asked.
 void SetShortReads(std::size_t bytes);
 std::size_t ShortReadLimit();
+// Counts the files the layer has really opened since the last Reset, so a
+// test can tell that a path was refused before any open.
+void NoteDescriptorOpened();
+int DescriptorsOpened();
 #else
 constexpr bool ShouldFail(Call) { return false; }
 constexpr std::size_t ShortReadLimit() { return 0; }
 constexpr void NoteAllocation(std::size_t) {}
 constexpr void BeforeOpen() {}
+constexpr void NoteDescriptorOpened() {}
 #endif
 
 } // namespace charsift::fault

@@ -20,6 +20,25 @@ inline void ApplyToModule(const Settings& s) {
   rus_min_size = s.rusMinSize;
   rus_percent = s.rusPercent;
   rus_word_len = s.rusWordLen;
+  ApplyListSettings();
+}
+
+// The module's settings as they stand, for the reference.
+inline Settings FromModule() {
+  Settings s;
+  s.textKb = text_buffer_size_kb;
+  s.utf8Kb = utf8_buffer_size_kb;
+  s.binaryIgnore = binary_ignore;
+  s.oemEnabled = oem_enabled;
+  s.oemKb = oem_buffer_size_kb;
+  s.oemPercent = oem_percent;
+  s.oemIgnore = oem_ignore;
+  s.rusEnabled = rus_enabled;
+  s.rusKb = rus_buffer_size_kb;
+  s.rusMinSize = rus_min_size;
+  s.rusPercent = rus_percent;
+  s.rusWordLen = rus_word_len;
+  return s;
 }
 
 } // namespace reference

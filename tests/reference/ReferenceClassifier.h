@@ -103,6 +103,22 @@ inline bool IsLetter(std::uint8_t b, bool oem) {
   return oem ? (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1) : b >= 0xC0;
 }
 
+// The numbers behind the Cyrillic rules: how many letters a sample holds,
+// and its longest run of letters.
+inline long long CountLetters(const Bytes& sample, bool oem) {
+  return std::count_if(sample.begin(), sample.end(),
+                       [&](std::uint8_t b) { return IsLetter(b, oem); });
+}
+
+inline long long LongestRun(const Bytes& sample, bool oem) {
+  long long run = 0, longest = 0;
+  for (std::uint8_t b : sample) {
+    run = IsLetter(b, oem) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
 inline bool IsCyrillic(const Bytes& sample, bool oem, const Settings& s) {
   if (sample.empty()) return false;
   long long letters = 0;
@@ -123,20 +139,38 @@ inline bool IsTextFile(const Bytes& f, const Settings& s) {
   return f.empty() || (textBytes > 0 && IsText(Head(f, textBytes), s.binaryIgnore));
 }
 
-// The label of a file's content.
-inline std::string ClassifyBytes(const Bytes& f, const Settings& s) {
-  auto startsWith = [&](std::initializer_list<int> sig) {
-    return f.size() >= sig.size() && std::equal(sig.begin(), sig.end(), f.begin());
+// The probes of the chain, as bits: a test of failing calls makes some of
+// them answer false, as a probe does that cannot open or read its file.
+namespace probe {
+constexpr unsigned Utf16Bom = 1, Rtf = 2, Utf8Bom = 4, Utf8 = 8, Text = 16, Oem = 32, Cyrillic = 64;
+} // namespace probe
+
+// Type's answer for a file: text or not.
+inline std::string TypeOf(const Bytes& f, const Settings& s, unsigned failing = 0) {
+  return !(failing & probe::Text) && IsTextFile(f, s) ? "Text" : "Binary";
+}
+
+// The label of a file's content; the probes in `failing` answer false.
+inline std::string ClassifyBytes(const Bytes& f, const Settings& s, unsigned failing = 0) {
+  auto startsWith = [&](unsigned p, std::initializer_list<int> sig) {
+    return !(failing & p) && f.size() >= sig.size() &&
+           std::equal(sig.begin(), sig.end(), f.begin());
   };
-  if (startsWith({0xFF, 0xFE})) return "UTF-16 LE";
-  if (startsWith({0xFE, 0xFF})) return "UTF-16 BE";
-  if (startsWith({'{', '\\', 'r', 't', 'f'})) return "RTF";
-  if (startsWith({0xEF, 0xBB, 0xBF})) return "UTF-8 BOM";
-  if (IsUtf8(Head(f, std::clamp(s.utf8Kb, 1, 10240) * 1024LL - 1))) return "UTF-8 no BOM";
-  if (!IsTextFile(f, s)) return "Binary";
-  if (s.oemEnabled != 0 && s.oemKb > 0 && IsOem(Head(f, std::min(s.oemKb, 10240) * 1024LL), s))
+  auto runs = [&](unsigned p) { return !(failing & p); };
+  if (startsWith(probe::Utf16Bom, {0xFF, 0xFE})) return "UTF-16 LE";
+  if (startsWith(probe::Utf16Bom, {0xFE, 0xFF})) return "UTF-16 BE";
+  if (startsWith(probe::Rtf, {'{', '\\', 'r', 't', 'f'})) return "RTF";
+  if (startsWith(probe::Utf8Bom, {0xEF, 0xBB, 0xBF})) return "UTF-8 BOM";
+  // The UTF-8 test looks for the mark itself: a marked file whose mark the
+  // step before missed is no "UTF-8 no BOM".
+  const bool marked = f.size() >= 3 && f[0] == 0xEF && f[1] == 0xBB && f[2] == 0xBF;
+  if (runs(probe::Utf8) && !marked && IsUtf8(Head(f, std::clamp(s.utf8Kb, 1, 10240) * 1024LL - 1)))
+    return "UTF-8 no BOM";
+  if (TypeOf(f, s, failing) != "Text") return "Binary";
+  if (runs(probe::Oem) && s.oemEnabled != 0 && s.oemKb > 0 &&
+      IsOem(Head(f, std::min(s.oemKb, 10240) * 1024LL), s))
     return "DOS";
-  if (s.rusEnabled != 0) {
+  if (runs(probe::Cyrillic) && s.rusEnabled != 0) {
     const Bytes sample = Head(f, std::clamp(s.rusKb, 1, 2048) * 1024LL - 1);
     if (static_cast<long long>(sample.size()) >= s.rusMinSize) {
       if (IsCyrillic(sample, false, s)) return "ANSI Ru";
@@ -146,14 +180,18 @@ inline std::string ClassifyBytes(const Bytes& f, const Settings& s) {
   return "ANSI";
 }
 
+// A file's bytes, or nothing when it cannot be read.
+inline Bytes Contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // The label of a path: "" for a folder, "Binary" when it cannot be read.
 inline std::string Classify(const std::filesystem::path& path, const Settings& s) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return "";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "Binary";
-  const Bytes f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ClassifyBytes(f, s);
+  if (!std::ifstream(path, std::ios::binary)) return "Binary";
+  return ClassifyBytes(Contents(path), s);
 }
 
 } // namespace reference

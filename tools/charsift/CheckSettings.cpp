@@ -1,3 +1,5 @@
+// --check-settings: the settings file read as the module reads it, and every
+// value in it the module ignores.
 #include "CheckSettings.h"
 
 #include <algorithm>
@@ -9,10 +11,18 @@
 
 #include "CIniFile.h"
 #include "Charsift.h"
+#include "Output.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Paths, keys and values are shown as the table shows names: a control code
+// in a settings file cannot drive the terminal.
+std::string Escaped(const std::string& text) { return host::TableEscaped(text); }
+std::string ShownPath(const std::string& path) {
+  return host::TableEscaped(host::Shown(fs::path(path)));
+}
 
 const char kSection[] = "ini";
 const char kBlanks[] = " \t\r";
@@ -96,12 +106,12 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
   LoadSettingsForModule(module);
   int told = 0;
   std::error_code ec;
-  if (full) std::fprintf(out, "settings: looked for in %s\n", settings.c_str());
+  if (full) std::fprintf(out, "settings: looked for in %s\n", ShownPath(settings).c_str());
   if (!fs::is_regular_file(fs::path(settings), ec)) {
     if (fs::is_regular_file(fs::path(example), ec)) {
       std::fprintf(out,
                    "settings: %s could not be copied to %s: the built-in defaults are in force\n",
-                   example.c_str(), settings.c_str());
+                   ShownPath(example).c_str(), ShownPath(settings).c_str());
       ++told;
     } else if (full) {
       std::fprintf(out, "settings: no such file: the built-in defaults are in force\n");
@@ -111,7 +121,7 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
   std::ifstream in{fs::path(settings), std::ios::binary};
   if (!in) {
     std::fprintf(out, "settings: %s cannot be read: the built-in defaults are in force\n",
-                 settings.c_str());
+                 ShownPath(settings).c_str());
     return 1;
   }
   std::vector<const SettingRow*> seen;
@@ -119,7 +129,7 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
     const SettingRow* row = RowOf(line.key);
     std::string why;
     if (!SameKey(line.section, kSection)) {
-      why = "it is in section [" + line.section + "]: only [ini] is read";
+      why = "it is in section [" + Escaped(line.section) + "]: only [ini] is read";
     } else if (row == nullptr) {
       why = "no such setting";
     } else if (std::find(seen.begin(), seen.end(), row) != seen.end()) {
@@ -135,12 +145,13 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
         why = "a list is codes of two upper-case hexadecimal digits separated by spaces "
               "(00 1A): an entry that is not is never matched";
       if (why.empty()) continue;
-      std::fprintf(out, "settings: ignored %s=%s: %s\n", row->key, value.c_str(), why.c_str());
+      std::fprintf(out, "settings: ignored %s=%s: %s\n", row->key, Escaped(value).c_str(),
+                   why.c_str());
       ++told;
       continue;
     }
-    std::fprintf(out, "settings: ignored %s=%s: %s\n", line.key.c_str(), line.text.c_str(),
-                 why.c_str());
+    std::fprintf(out, "settings: ignored %s=%s: %s\n", Escaped(line.key).c_str(),
+                 Escaped(line.text).c_str(), why.c_str());
     ++told;
   }
   if (full) std::fprintf(out, "settings: %d value%s ignored\n", told, told == 1 ? "" : "s");

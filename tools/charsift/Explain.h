@@ -1,12 +1,27 @@
 // --explain: the steps of the Encoding chain for each path, with the numbers
-// behind each answer, computed by the detection code linked into charsift.
+// behind each answer, as the chain's own trace records them.
 #pragma once
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <vector>
 
+#include "Charsift.h"
+
+// Writes the steps of one trace and the label it ends in to out.
+void WriteTrace(const ChainTrace& trace, std::FILE* out);
+
+// The module's Encoding for a path as its exports give it: "" for field
+// empty, "?" for any other failure.
+using ModuleAnswer = std::function<std::string(const std::filesystem::path&)>;
+
 // Explains every path under the settings file beside modulePath (the one the
-// module reads) and writes the steps to out. Returns the exit status.
+// module reads), runs the chain linked into charsift with a trace, writes the
+// trace to out and checks its label against moduleAnswer. Returns the exit
+// status: 4 when an answer differs, else 1 when a path is missing or the
+// output fails, else 0.
 int Explain(const std::filesystem::path& modulePath,
-            const std::vector<std::filesystem::path>& paths, std::FILE* out);
+            const std::vector<std::filesystem::path>& paths, std::FILE* out,
+            const ModuleAnswer& moduleAnswer);

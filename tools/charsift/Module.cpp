@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "Output.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -79,22 +81,23 @@ bool Module::Load(const fs::path& given) {
   // The system's reason in the host's words, before the loader's own message.
   const Look look = LookAt(path);
   if (!look.exists || !look.why.empty() || look.target == Kind::Folder) {
-    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", Shown(path).c_str(),
+    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", TableEscaped(Shown(path)).c_str(),
                  look.target == Kind::Folder ? "is a folder" : look.why.c_str());
     return false;
   }
   Library library;
   const std::string error = library.Open(path);
   if (!error.empty()) {
-    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", Shown(path).c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", TableEscaped(Shown(path)).c_str(),
+                 TableEscaped(error).c_str());
     return false;
   }
   void* fieldProc = library.Find("ContentGetSupportedField");
   void* valueProc = library.Find("ContentGetValue");
   void* valueWProc = library.Find("ContentGetValueW");
   if (!fieldProc || !valueProc || !valueWProc) {
-    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n", Shown(path).c_str());
+    std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n",
+                 TableEscaped(Shown(path)).c_str());
     return false;
   }
   getSupportedField_ = reinterpret_cast<GetSupportedFieldFn>(fieldProc);
@@ -108,7 +111,7 @@ bool Module::Load(const fs::path& given) {
                        SplitChoices(std::string(units, strnlen(units, kNameSize)))});
   }
   if (fields_.empty()) {
-    std::fprintf(stderr, "charsift: %s offers no fields\n", Shown(path).c_str());
+    std::fprintf(stderr, "charsift: %s offers no fields\n", TableEscaped(Shown(path)).c_str());
     return false;
   }
   return true;

@@ -3,29 +3,13 @@
 
 #include <algorithm>
 
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 namespace host {
 
 namespace {
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
+using charsift::names::AppendUtf8;
 
 // The module's values are bytes too; they take the same escapes as names.
 std::string JsonBytes(const std::string& bytes) {
@@ -62,6 +46,47 @@ std::string TsvEscaped(const std::string& text) {
   return out;
 }
 
+std::string TableEscaped(const std::string& text) {
+  using namespace charsift::names;
+  const std::u16string units = Utf16FromBytes(text);
+  std::string out;
+  out.reserve(text.size());
+  const auto hex = [&out](unsigned byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+    out += escape;
+  };
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (const int byte = EscapedByte(units[i]); byte >= 0) { // no part of valid UTF-8
+      hex(static_cast<unsigned>(byte));
+      continue;
+    }
+    std::uint32_t cp = units[i];
+    if (IsSurrogatePair(units, i)) cp = PairCodePoint(units, i++);
+    if (cp == '\t') {
+      out += "\\t";
+    } else if (cp == '\n') {
+      out += "\\n";
+    } else if (cp == '\r') {
+      out += "\\r";
+    } else if (cp == '\\') {
+#ifdef _WIN32
+      out += '\\';
+#else
+      out += "\\\\";
+#endif
+    } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+      std::string bytes;
+      AppendUtf8(bytes, cp);
+      for (const char c : bytes)
+        hex(static_cast<unsigned char>(c));
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
 std::string JsonString(std::u16string_view units) {
   std::string out = "\"";
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -69,9 +94,8 @@ std::string JsonString(std::u16string_view units) {
     if (u == '"' || u == '\\') {
       out += '\\';
       out += static_cast<char>(u);
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-               units[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
+    } else if (charsift::names::IsSurrogatePair(units, i)) {
+      AppendUtf8(out, charsift::names::PairCodePoint(units, i));
       ++i;
     } else if (u < 0x20 || (u >= 0xD800 && u <= 0xDFFF)) {
       char escape[8];
@@ -89,9 +113,9 @@ Output::Output(Format format, std::vector<Column> columns, bool rows, bool summa
     : format_(format), columns_(std::move(columns)), rows_(rows), summary_(summary), out_(out) {
   for (const Column& column : columns_) {
     // The widths come from the choices, known before any query, so the table streams.
-    std::size_t width = std::max<std::size_t>(column.name.size(), 1);
+    std::size_t width = std::max<std::size_t>(TableEscaped(column.name).size(), 1);
     for (const std::string& choice : column.choices)
-      width = std::max(width, choice.size());
+      width = std::max(width, TableEscaped(choice).size());
     widths_.push_back(width);
     std::vector<Count> counts;
     for (const std::string& choice : column.choices)
@@ -105,7 +129,7 @@ void Output::Begin() {
   if (format_ == Format::Table) {
     line_.clear();
     for (std::size_t i = 0; i < columns_.size(); ++i)
-      line_ += Padded(columns_[i].name, widths_[i]) + "  ";
+      line_ += Padded(TableEscaped(columns_[i].name), widths_[i]) + "  ";
     line_ += "Path\n";
     std::fputs(line_.c_str(), out_);
   } else if (format_ == Format::Json) {
@@ -130,8 +154,10 @@ void Output::Row(const Item& item) {
   switch (format_) {
   case Format::Table:
     for (std::size_t i = 0; i < columns_.size(); ++i)
-      line_ += Padded(item.cells[columns_[i].cell], widths_[i]) + "  ";
-    line_ += Shown(item.path) + (item.link.empty() ? "" : " -> " + item.link) + "\n";
+      line_ += Padded(TableEscaped(item.cells[columns_[i].cell]), widths_[i]) + "  ";
+    line_ += TableEscaped(Shown(item.path));
+    if (!item.link.empty()) line_ += " -> " + TableEscaped(item.link);
+    line_ += "\n";
     break;
   case Format::Tsv:
     for (const Column& column : columns_)
@@ -183,9 +209,9 @@ void Output::PrintSummary() {
   if (rows_ && format_ == Format::Table) std::fputs("\n", out_);
   std::size_t fieldWidth = 5, valueWidth = 5; // "Field", "Value"
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    fieldWidth = std::max(fieldWidth, columns_[i].name.size());
+    fieldWidth = std::max(fieldWidth, TableEscaped(columns_[i].name).size());
     for (const Count& count : counts_[i])
-      if (count.files) valueWidth = std::max(valueWidth, count.value.size());
+      if (count.files) valueWidth = std::max(valueWidth, TableEscaped(count.value).size());
   }
   if (unread_) valueWidth = std::max<std::size_t>(valueWidth, 8); // "not read"
   if (format_ == Format::Table)
@@ -193,8 +219,9 @@ void Output::PrintSummary() {
                  Padded("Value", valueWidth).c_str());
   const auto line = [&](const std::string& field, const std::string& value, std::size_t files) {
     if (format_ == Format::Table)
-      std::fprintf(out_, "%s  %s  %zu\n", Padded(field, fieldWidth).c_str(),
-                   Padded(value, valueWidth).c_str(), files);
+      std::fprintf(out_, "%s  %s  %zu\n", Padded(TableEscaped(field), fieldWidth).c_str(),
+                   Padded(value.empty() ? "(none)" : TableEscaped(value), valueWidth).c_str(),
+                   files);
     else
       std::fprintf(out_, "#%s\t%s\t%zu\n", TsvEscaped(field).c_str(), TsvEscaped(value).c_str(),
                    files);
@@ -202,8 +229,7 @@ void Output::PrintSummary() {
   for (std::size_t i = 0; i < columns_.size(); ++i)
     for (const Count& count : counts_[i]) {
       if (count.files == 0) continue;
-      line(columns_[i].name,
-           count.value.empty() && format_ == Format::Table ? "(none)" : count.value, count.files);
+      line(columns_[i].name, count.value, count.files);
     }
   if (unread_) line("Paths", "not read", unread_);
 }
@@ -225,7 +251,7 @@ void Progress::Done(const Item& item) {
 #else
   const std::size_t cut = folder_.rfind('/');
 #endif
-  folder_ = cut == std::string::npos ? "." : folder_.substr(0, cut == 0 ? 1 : cut);
+  folder_ = TableEscaped(cut == std::string::npos ? "." : folder_.substr(0, cut == 0 ? 1 : cut));
   Draw();
 }
 

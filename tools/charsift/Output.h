@@ -21,6 +21,12 @@ struct Column {
 
 // Text for scripts: tab, newline, carriage return and backslash as \t \n \r \\.
 std::string TsvEscaped(const std::string& text);
+// Text for a terminal (the table, the progress line, messages): tab, newline,
+// carriage return and backslash as tsv writes them, and every other control
+// code (C0, DEL, C1) and every byte that is no part of valid UTF-8 as \xNN,
+// so that a name can neither forge a row, nor drive the terminal, nor vanish.
+// On Windows, where no name holds a backslash, the separator stays single.
+std::string TableEscaped(const std::string& text);
 // A JSON string of UTF-16: a lone surrogate (off Windows, a byte of a name that
 // is no UTF-8, as U+DC80 plus the byte) as \uXXXX, so that it decodes back.
 std::string JsonString(std::u16string_view units);

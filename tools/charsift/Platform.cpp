@@ -6,9 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <system_error>
-#include <thread>
 
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -26,6 +25,7 @@
 #include <atomic>
 #include <climits>
 #include <csignal>
+#include <thread>
 #endif
 
 namespace host {
@@ -94,8 +94,13 @@ fs::path Child(const fs::path& folder, const NativeString& name) {
 bool ListFolder(const fs::path& folder, std::vector<Entry>& entries, std::string& why) {
   WIN32_FIND_DATAW data;
   const fs::path pattern = Child(folder, L"*");
+  // Without the short names and in larger batches where the system knows
+  // how (Windows 7 on); Windows XP refuses those flags.
   HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                    nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+    search = FindFirstFileExW(pattern.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch,
+                              nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return true; // a root with no entry
@@ -174,11 +179,133 @@ std::string FolderIdentity(const fs::path& folder) {
          ":" + std::to_string(info.nFileIndexLow);
 }
 
-bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// ---- The console ---------------------------------------------------------------------
+// What goes to a console is written as UTF-16 with WriteConsoleW, so that
+// every name shows whatever the console's code page, and that code page is
+// left alone. The output itself stays UTF-8 bytes through stdio: standard
+// output and error, where they are the console, are a pipe whose other end
+// a thread reads, turns into UTF-16 and writes to the console.
+namespace {
+
+struct ConsoleRelay {
+  bool out = false, err = false; // which streams go through the relay
+  HANDLE console = nullptr;
+  HANDLE pipe = nullptr; // the end the relay reads
+  HANDLE thread = nullptr;
+  int savedOut = -1, savedErr = -1; // the descriptors as they were
+} relay;
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// The bytes of text up to the last whole UTF-8 sequence: a sequence that a
+// read cut waits for the rest.
+std::size_t WholeSequences(const std::string& text) {
+  const std::size_t size = text.size();
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const unsigned char byte = static_cast<unsigned char>(text[size - back]);
+    if (byte < 0x80) return size;
+    if (byte < 0xC0) continue;
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+    return length > back ? size - back : size;
+  }
+  return size;
+}
+
+void WriteConsoleText(const std::string& bytes) {
+  const std::u16string units = charsift::names::Utf16FromBytes(bytes);
+  // Old consoles take a few thousand characters per call.
+  constexpr std::size_t kChunk = 4096;
+  for (std::size_t at = 0; at < units.size(); at += kChunk) {
+    const DWORD count = static_cast<DWORD>(std::min(kChunk, units.size() - at));
+    DWORD written;
+    if (!WriteConsoleW(relay.console, reinterpret_cast<const wchar_t*>(units.data() + at), count,
+                       &written, nullptr))
+      return;
+  }
+}
+
+DWORD WINAPI RelayToConsole(void*) {
+  std::string pending;
+  char buffer[4096];
+  DWORD got;
+  while (ReadFile(relay.pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    pending.append(buffer, got);
+    const std::size_t whole = WholeSequences(pending);
+    WriteConsoleText(pending.substr(0, whole));
+    pending.erase(0, whole);
+  }
+  WriteConsoleText(pending);
+  return 0;
+}
+
+} // namespace
+
+void BeginConsoleOutput() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE), err = GetStdHandle(STD_ERROR_HANDLE);
+  const bool toOut = IsConsole(out), toErr = IsConsole(err);
+  if (!toOut && !toErr) return;
+  HANDLE write;
+  if (!CreatePipe(&relay.pipe, &write, nullptr, 0)) return;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(write);
+    CloseHandle(relay.pipe);
+    return;
+  }
+  relay.console = toOut ? out : err;
+  relay.thread = CreateThread(nullptr, 0, RelayToConsole, nullptr, 0, nullptr);
+  if (relay.thread == nullptr) {
+    _close(fd);
+    CloseHandle(relay.pipe);
+    return;
+  }
+  // Both streams into the one pipe keep their lines in the order written.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if ((relay.out = toOut)) {
+    relay.savedOut = _dup(_fileno(stdout));
+    _dup2(fd, _fileno(stdout));
+  }
+  if ((relay.err = toErr)) {
+    relay.savedErr = _dup(_fileno(stderr));
+    _dup2(fd, _fileno(stderr));
+  }
+  _close(fd);
+}
+
+void EndConsoleOutput() {
+  if (relay.thread == nullptr) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Putting the console back closes the pipe's last writing end: the relay
+  // writes what is left and ends.
+  if (relay.out) {
+    _dup2(relay.savedOut, _fileno(stdout));
+    _close(relay.savedOut);
+  }
+  if (relay.err) {
+    _dup2(relay.savedErr, _fileno(stderr));
+    _close(relay.savedErr);
+  }
+  relay.out = relay.err = false;
+  WaitForSingleObject(relay.thread, INFINITE);
+  CloseHandle(relay.thread);
+  CloseHandle(relay.pipe);
+  relay.thread = nullptr;
+}
+
+bool IsTerminal(std::FILE* stream) {
+  if ((stream == stdout && relay.out) || (stream == stderr && relay.err)) return true;
+  return _isatty(_fileno(stream)) != 0;
+}
 
 int TerminalColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 80;
+  const HANDLE err = relay.err ? relay.console : GetStdHandle(STD_ERROR_HANDLE);
+  if (!GetConsoleScreenBufferInfo(err, &info)) return 80;
   return std::max(20, info.srWindow.Right - info.srWindow.Left + 1);
 }
 
@@ -188,7 +315,10 @@ unsigned UsableProcessors() {
   if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
     for (; process; process &= process - 1)
       ++count;
-  return count ? count : std::max(1u, std::thread::hardware_concurrency());
+  if (count) return count;
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return std::max<unsigned>(1, info.dwNumberOfProcessors);
 }
 
 fs::path SelfDir() {
@@ -426,6 +556,8 @@ fs::path SelfDir() {
 }
 
 void BinaryStdin() {}
+void BeginConsoleOutput() {}
+void EndConsoleOutput() {}
 
 std::FILE* OpenList(const fs::path& path, std::string& why) {
   if (path == "-") return stdin;

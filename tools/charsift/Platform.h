@@ -101,6 +101,11 @@ unsigned UsableProcessors();
 fs::path SelfDir();
 // Standard input as bytes, not text.
 void BinaryStdin();
+// On Windows, standard output and error that are a console get their UTF-8
+// written as UTF-16 from here on, leaving the console's code page alone;
+// the End writes out what is left (call it before the process ends).
+void BeginConsoleOutput();
+void EndConsoleOutput();
 
 // On SIGINT or SIGTERM, clears the last width characters drawn on standard
 // error's line, then ends by the signal as it would have without charsift's help.

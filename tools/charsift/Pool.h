@@ -18,11 +18,11 @@ struct PoolHooks {
   // Runs on the calling thread, once per item in the produced order; false stops.
   std::function<bool(Item&)> done;
   // Runs on the calling thread before it waits for the next item, and every
-  // tick while it waits.
-  std::function<void()> idle;
+  // tick while it waits; false stops, as done's false does.
+  std::function<bool()> idle;
 };
 
-// False when done stopped the run (the producer may then still be blocked
+// False when done or idle stopped the run (the producer may then still be blocked
 // in a read: the caller should end the process).
 bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks);
 

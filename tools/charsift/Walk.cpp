@@ -12,7 +12,11 @@ bool PathList::Next(fs::path& path) {
   for (;;) {
     errno = 0;
     const int c = std::getc(in_);
-    if (c == EOF && std::ferror(in_)) error_ = errno;
+    // Asked here, on the reader's own thread, which holds the stream.
+    if (c == EOF && std::ferror(in_)) {
+      error_ = errno;
+      failed_ = true;
+    }
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
 #ifdef _WIN32
       // No Windows name ends with a carriage return: the list's line end does.
@@ -29,8 +33,7 @@ bool PathList::Next(fs::path& path) {
   }
 }
 
-void Walker::Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists,
-                 const Push& push) {
+void Walker::Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push) {
   AllowOpenFolders();
   named_ = true;
   for (const fs::path& path : paths)

@@ -2,7 +2,9 @@
 // folder's entries, sorted by name and depth first, with the symlink rules.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,16 +31,23 @@ public:
       : in_(in), separator_(separator), name_(std::move(name)) {}
   // The next non-empty path; false at the end of the stream or on an error.
   bool Next(fs::path& path);
-  bool Failed() const { return std::ferror(in_) != 0; }
-  int Error() const { return error_; } // errno of the failed read
+  // Whether a read failed, and its errno. Safe from any thread: the stream
+  // itself is never asked, since the reader may hold its lock, blocked in a
+  // read, for ever.
+  bool Failed() const { return failed_.load(); }
+  int Error() const { return error_.load(); }
   const fs::path& Name() const { return name_; }
 
 private:
   std::FILE* in_;
   char separator_;
   fs::path name_;
-  int error_ = 0;
+  std::atomic<int> error_{0};
+  std::atomic<bool> failed_{false}; // set after error_, so a reader that sees it sees both
 };
+
+// The lists of a run, in order. A deque: a list never moves once made.
+using PathLists = std::deque<PathList>;
 
 struct WalkOptions {
   bool recursive = false; // every entry of a folder, the whole tree
@@ -55,7 +64,7 @@ public:
   // Each path of paths, then of each list in turn, each followed under -r by
   // its entries. A link to a folder among paths is gone into, as grep -r and
   // find -H do; one in a list or in the walk only with -L.
-  void Run(const std::vector<fs::path>& paths, std::vector<PathList>& lists, const Push& push);
+  void Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push);
 
 private:
   // parent: the open folder path is an entry of, null for a path named as such.

@@ -91,7 +91,8 @@ const char* const kHelp =
     "standard error says why, once per path.\n"
     "\n"
     "Exit status: 0 all paths read, 1 some path missing or unreadable (or the\n"
-    "output not written), 2 usage error, 3 module not loaded.\n";
+    "output not written), 2 usage error, 3 module not loaded, 4 --explain\n"
+    "differs from the module's answer.\n";
 
 // One command-line argument: its text for options and messages, and the
 // file-system path it names.
@@ -364,13 +365,13 @@ int Finished(int status) {
 }
 
 // Every list is opened before anything is printed: a bad one ends the run at once.
-bool OpenLists(const Options& o, std::vector<PathList>& lists) {
+bool OpenLists(const Options& o, PathLists& lists) {
   for (const fs::path& name : o.filesFrom) {
     std::string why;
     std::FILE* file = OpenList(name, why);
     if (file == nullptr) {
-      std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n", Shown(name).c_str(),
-                   why.c_str());
+      std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n",
+                   TableEscaped(Shown(name)).c_str(), why.c_str());
       return false;
     }
     lists.emplace_back(file, o.null ? '\0' : '\n', name);
@@ -379,12 +380,12 @@ bool OpenLists(const Options& o, std::vector<PathList>& lists) {
 }
 
 // Tells a list that failed part way; true when one did.
-bool ListsFailed(const std::vector<PathList>& lists) {
+bool ListsFailed(const PathLists& lists) {
   bool failed = false;
   for (const PathList& list : lists)
     if (list.Failed()) {
-      std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n", Shown(list.Name()).c_str(),
-                   std::strerror(list.Error()));
+      std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n",
+                   TableEscaped(Shown(list.Name())).c_str(), std::strerror(list.Error()));
       failed = true;
     }
   return failed;
@@ -398,7 +399,8 @@ void CheckRead(Item& item) {
 }
 
 void Tell(const Item& item) {
-  std::fprintf(stderr, "charsift: %s: %s\n", Shown(item.path).c_str(), item.problem.c_str());
+  std::fprintf(stderr, "charsift: %s: %s\n", TableEscaped(Shown(item.path)).c_str(),
+               item.problem.c_str());
 }
 
 std::vector<fs::path> PathsOf(const Options& o) {
@@ -410,8 +412,18 @@ std::vector<fs::path> PathsOf(const Options& o) {
 
 // --explain: the paths the listing would give rows, walked the same way; a
 // path the listing tells a reason for gets the same reason and status here.
-int RunExplain(const Options& o, const fs::path& moduleFile) {
-  std::vector<PathList> lists;
+// Each explanation is checked against the module's own answer.
+int RunExplain(const Options& o, const fs::path& moduleFile, const Module& module) {
+  const std::vector<Field>& fields = module.Fields();
+  const auto encoding = std::find_if(fields.begin(), fields.end(),
+                                     [](const Field& f) { return f.name == "Encoding"; });
+  if (encoding == fields.end()) {
+    std::fprintf(stderr, "charsift: %s offers no Encoding field\n",
+                 TableEscaped(Shown(moduleFile)).c_str());
+    return 3;
+  }
+  const int field = static_cast<int>(encoding - fields.begin());
+  PathLists lists;
   if (!OpenLists(o, lists)) return 1;
   int status = 0;
   std::vector<fs::path> explained;
@@ -428,7 +440,9 @@ int RunExplain(const Options& o, const fs::path& moduleFile) {
   });
   if (ListsFailed(lists)) status = 1;
   CheckSettings(moduleFile, stdout, false);
-  return std::max(status, Explain(moduleFile, explained, stdout));
+  return std::max(status, Explain(moduleFile, explained, stdout, [&](const fs::path& path) {
+                    return module.Query(field, ToHost(path));
+                  }));
 }
 
 int Run(const std::vector<Arg>& args) {
@@ -450,16 +464,16 @@ int Run(const std::vector<Arg>& args) {
 
   const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
   if (o.checkSettings) return CheckSettings(moduleFile, stdout, true) == 0 ? 0 : 1;
-  if (o.explain) return RunExplain(o, moduleFile);
   Module module;
   if (!module.Load(moduleFile)) return 3;
+  if (o.explain) return RunExplain(o, moduleFile, module);
   Plan plan;
   try {
     plan = MakePlan(o, module);
   } catch (const UsageError& e) {
     return Usage(e.message);
   }
-  std::vector<PathList> lists;
+  PathLists lists;
   if (!OpenLists(o, lists)) return 1;
   const std::vector<fs::path> paths = PathsOf(o);
 
@@ -494,9 +508,11 @@ int Run(const std::vector<Arg>& args) {
     return false;
   };
   hooks.idle = [&] {
-    // Whatever is decided goes out before the wait for the next row.
+    // Whatever is decided goes out before the wait for the next row; output
+    // that is gone ends the run here, not at a next row that may never come.
     if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
     progress.Tick();
+    return std::ferror(stdout) == 0;
   };
 
   output.Begin();
@@ -505,9 +521,11 @@ int Run(const std::vector<Arg>& args) {
   progress.Finish();
   if (ListsFailed(lists)) status = 1;
   if (!completed) {
-    // The walk may still wait on its input: end here, not in its thread's join.
+    // The walk may still wait on its input, holding its lock: end here, not
+    // in its thread's join nor in the stream's exit-time close.
     status = Finished(status);
     std::fflush(stderr);
+    EndConsoleOutput();
     std::_Exit(status);
   }
   return status;
@@ -517,11 +535,13 @@ int Run(const std::vector<Arg>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
-  SetConsoleOutputCP(CP_UTF8);
+  BeginConsoleOutput();
   std::vector<Arg> args;
   for (int i = 1; i < argc; ++i)
     args.push_back({Utf8(argv[i]), fs::path(argv[i])});
-  return Finished(Run(args));
+  const int status = Finished(Run(args));
+  EndConsoleOutput();
+  return status;
 }
 #else
 int main(int argc, char** argv) {

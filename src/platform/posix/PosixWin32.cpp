@@ -1,3 +1,4 @@
+// The Win32 subset the module uses, on POSIX: handles, files, searches, profiles, code pages.
 #include "PosixWin32.h"
 
 #include <dirent.h>
@@ -13,12 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "../CallTrace.h"
 #include "../FaultInjection.h"
-#include "FileNames.h"
+#include "platform/FileNames.h"
 
 namespace {
 
@@ -42,6 +45,8 @@ DWORD ErrorFromErrno(int err) {
     return ERROR_NOT_ENOUGH_MEMORY;
   case EEXIST:
     return ERROR_FILE_EXISTS;
+  case EIO:
+    return ERROR_READ_FAULT;
   case EINVAL:
     return ERROR_NEGATIVE_SEEK;
   default:
@@ -60,14 +65,32 @@ BOOL FailWith(DWORD code) {
 // Null and INVALID_HANDLE_VALUE (all bits set) are of neither kind.
 constexpr std::uintptr_t kKindMask = 3, kFileKind = 1, kSearchKind = 2;
 
-// An open file. A regular file keeps its position here and is read with
-// pread(2), so that moving the position costs no system call; its size is
-// the one its open saw, as each probe sees a file as it was when it opened it.
+// An open file, always a regular one. It keeps its position here and is
+// read with pread(2), so that moving the position costs no system call; its
+// size is the one its open saw, as each probe sees a file as it was when it
+// opened it. A size of 0 may be no size at all (procfs, sysfs).
 struct OpenFile {
   int fd;
-  bool regular;
   std::uint64_t size;
   std::uint64_t position;
+};
+
+// A descriptor that is closed on every path, an exception included.
+class Descriptor {
+public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool IsOpen() const { return fd_ >= 0; }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_;
 };
 
 HANDLE HandleFromFile(OpenFile* file) {
@@ -91,24 +114,11 @@ bool IsSearchHandle(HANDLE handle) {
          (reinterpret_cast<std::uintptr_t>(handle) & kKindMask) == kSearchKind;
 }
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so any input
-// converts and none can read past its terminator.
-std::string Utf8FromUtf16(const WCHAR* text, std::size_t length, bool* usedDefault) {
-  std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-      if (usedDefault) *usedDefault = true;
-    }
-    charsift::names::AppendUtf8(out, cp);
-  }
-  return out;
+// UTF-16 to UTF-8 in the name mapping's lossless form, so that the ANSI
+// calls name the very file the wide calls do: a lone surrogate is no
+// replacement character but its escaped byte or its three-byte form.
+std::string Utf8FromUtf16(const WCHAR* text, std::size_t length) {
+  return charsift::names::BytesFromUtf16(std::u16string_view(text, length));
 }
 
 std::size_t WideLength(const WCHAR* text) {
@@ -119,18 +129,51 @@ std::size_t WideLength(const WCHAR* text) {
 }
 
 // The file-system bytes a host's UTF-16 path names, so that every name on
-// disk, UTF-8 or not, can be named back.
-std::string PathFromWide(LPCWSTR path) {
-  return path ? charsift::names::BytesFromUtf16(std::u16string_view(path, WideLength(path)))
-              : std::string();
-}
+// disk, UTF-8 or not, can be named back. A path of plain ASCII, nearly every
+// one, is narrowed unit by unit into a buffer on the stack; only a longer
+// one, or one that needs the full mapping, takes the heap.
+class PathFromWide {
+public:
+  explicit PathFromWide(LPCWSTR path) {
+    local_[0] = '\0';
+    if (!path) return;
+    std::size_t n = 0;
+    for (; path[n] != 0 && path[n] < 0x80 && n + 1 < sizeof local_; ++n)
+      local_[n] = static_cast<char>(path[n]);
+    local_[n] = '\0';
+    size_ = n;
+    if (path[n] == 0) return;
+    heap_ = charsift::names::BytesFromUtf16(std::u16string_view(path, WideLength(path)));
+    data_ = heap_.c_str();
+    size_ = heap_.size();
+  }
+  PathFromWide(const PathFromWide&) = delete;
+  PathFromWide& operator=(const PathFromWide&) = delete;
+  const char* c_str() const { return data_; }
+  std::string_view View() const { return {data_, size_}; }
 
+private:
+  char local_[256];
+  std::string heap_;
+  const char* data_ = local_;
+  std::size_t size_ = 0;
+};
+
+// FILETIME counts 100 ns ticks since 1601-01-01 UTC, as a signed 64-bit
+// count in kernel32's eyes. A time outside that range (tmpfs keeps an mtime
+// of 1e15 s) is clamped to its nearer end instead of overflowing.
 FILETIME FileTimeFromTimespec(const timespec& ts) {
-  // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
-  constexpr std::int64_t kEpochDelta = 11644473600LL;
-  std::int64_t ticks =
-      (static_cast<std::int64_t>(ts.tv_sec) + kEpochDelta) * 10000000LL + ts.tv_nsec / 100;
-  if (ticks < 0) ticks = 0;
+  constexpr std::int64_t kEpochDelta = 11644473600LL, kTicksPerSecond = 10000000LL;
+  constexpr std::int64_t kMaxTicks = INT64_MAX;
+  constexpr std::int64_t kMaxSeconds = kMaxTicks / kTicksPerSecond - kEpochDelta;
+  const auto seconds = static_cast<std::int64_t>(ts.tv_sec);
+  std::int64_t ticks;
+  if (seconds < -kEpochDelta)
+    ticks = 0;
+  else if (seconds >= kMaxSeconds)
+    ticks = kMaxTicks;
+  else
+    ticks = (seconds + kEpochDelta) * kTicksPerSecond + ts.tv_nsec / 100;
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
   ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
@@ -156,8 +199,8 @@ template <typename FindData> void FillFindData(const struct stat& st, FindData* 
 
 // A dangling link or a link loop is still an entry of its folder, as
 // Windows lists a reparse point whatever it points to.
-bool StatEntry(const std::string& path, struct stat* st) {
-  return stat(path.c_str(), st) == 0 || lstat(path.c_str(), st) == 0;
+bool StatEntry(const char* path, struct stat* st) {
+  return stat(path, st) == 0 || lstat(path, st) == 0;
 }
 
 // The Windows wildcard rule for one name: '*' any run, '?' one character.
@@ -187,15 +230,16 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 // none is a wildcard in the last component matched against the folder's
 // names, the smallest name (as NTFS lists them, "." first) being the first
 // match.
-bool FindFirst(const std::string& path, struct stat* st) {
+// path is zero-terminated at path.size().
+bool FindFirst(std::string_view path, struct stat* st) {
   if (path.empty()) return false;
-  if (StatEntry(path, st)) return true;
+  if (StatEntry(path.data(), st)) return true;
   const std::size_t slash = path.rfind('/');
-  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string last(slash == std::string::npos ? path : path.substr(slash + 1));
   if (last.find_first_of("*?") == std::string::npos) return false;
 
   const std::string folder =
-      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+      slash == std::string::npos ? std::string(".") : std::string(path.substr(0, slash + 1));
   DIR* dir = opendir(folder.c_str());
   if (!dir) return false;
   std::string best;
@@ -208,10 +252,10 @@ bool FindFirst(const std::string& path, struct stat* st) {
     }
   }
   closedir(dir);
-  return found && StatEntry(folder + (folder.back() == '/' ? "" : "/") + best, st);
+  return found && StatEntry((folder + (folder.back() == '/' ? "" : "/") + best).c_str(), st);
 }
 
-template <typename FindData> HANDLE FindFirstCommon(const std::string& path, FindData* findData) {
+template <typename FindData> HANDLE FindFirstCommon(std::string_view path, FindData* findData) {
   struct stat st;
   if (!FindFirst(path, &st)) {
     lastError = ERROR_FILE_NOT_FOUND;
@@ -221,47 +265,102 @@ template <typename FindData> HANDLE FindFirstCommon(const std::string& path, Fin
   return NewSearchHandle();
 }
 
-HANDLE CreateFileCommon(const std::string& path, DWORD creationDisposition) {
+// Opens a regular file for reading, and nothing else. A FIFO, socket or
+// device, also behind a link, is refused before any open: the open alone
+// may block, arm a watchdog, rewind a tape or take a terminal, and a read
+// takes bytes a writer left for someone else. Off Windows none of these is
+// a file a host means to classify, so each answers as a file that cannot be
+// opened. The fstat after the open refuses an entry swapped in between,
+// unread; O_NONBLOCK keeps a swapped-in FIFO from stalling the open, and
+// O_NOCTTY a terminal from becoming ours. A folder is refused too, as
+// kernel32 refuses one without the backup-semantics flag.
+Descriptor OpenRegularFile(const char* path, struct stat* st, DWORD* error) {
+  if (stat(path, st) != 0) {
+    *error = ErrorFromErrno(errno);
+    return Descriptor();
+  }
+  if (!S_ISREG(st->st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+    return Descriptor();
+  }
+  Descriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.IsOpen()) {
+    *error = ErrorFromErrno(errno);
+    return fd;
+  }
+  charsift::fault::NoteDescriptorOpened();
+  if (fstat(fd.Get(), st) != 0 || !S_ISREG(st->st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+    return Descriptor();
+  }
+  return fd;
+}
+
+HANDLE CreateFileCommon(const char* path, DWORD creationDisposition) {
   if (creationDisposition != OPEN_EXISTING) {
     lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  // Non-blocking, so that a FIFO or a device never stalls the open or a read.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    lastError = ErrorFromErrno(errno);
-    return INVALID_HANDLE_VALUE;
-  }
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    // Without a backup-semantics flag, Windows refuses to open a folder.
-    close(fd);
-    lastError = ERROR_ACCESS_DENIED;
+  Descriptor fd = OpenRegularFile(path, &st, &lastError);
+  if (!fd.IsOpen()) return INVALID_HANDLE_VALUE;
+  // kernel32 fails an open it has no memory for; it throws nothing.
+  auto* file = new (std::nothrow) OpenFile{fd.Get(), static_cast<std::uint64_t>(st.st_size), 0};
+  if (file == nullptr) {
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
     return INVALID_HANDLE_VALUE;
   }
-  const bool regular = S_ISREG(st.st_mode);
-  return HandleFromFile(
-      new OpenFile{fd, regular, regular ? static_cast<std::uint64_t>(st.st_size) : 0, 0});
+  fd.Release();
+  return HandleFromFile(file);
 }
 
 // Reads a whole regular file; a folder, a FIFO or a device is no file here.
 bool ReadWholeFile(const char* path, std::string* content) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  DWORD error = ERROR_SUCCESS;
+  const Descriptor fd = OpenRegularFile(path, &st, &error);
+  if (!fd.IsOpen()) return false;
   char chunk[65536];
-  while (ok) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+  for (;;) {
+    const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
+    if (n <= 0) return n == 0;
     content->append(chunk, static_cast<std::size_t>(n));
   }
-  close(fd);
-  return ok;
+}
+
+// One pread(2), cut short and interrupted first when the tests ask for it.
+ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint64_t position) {
+  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
+    static thread_local bool interrupted = false;
+    if ((interrupted = !interrupted)) {
+      errno = EINTR;
+      return -1;
+    }
+    size = std::min(size, limit);
+  }
+  return pread(file.fd, buffer, size, static_cast<off_t>(position));
+}
+
+// The size of a file whose system size is 0: what a read to its end finds.
+// One that runs on past the limit has no size to tell, as a device has
+// none; a failing read fails with its error.
+constexpr std::uint64_t kMeasureLimit = std::uint64_t{1} << 20;
+
+bool MeasureByReading(const OpenFile& file, std::uint64_t* size) {
+  char chunk[4096];
+  std::uint64_t total = 0;
+  while (total <= kMeasureLimit) {
+    const ssize_t n = ReadSome(file, chunk, sizeof chunk, total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return FailWith(ErrorFromErrno(errno));
+    if (n == 0) {
+      *size = total;
+      return true;
+    }
+    total += static_cast<std::uint64_t>(n);
+  }
+  return FailWith(ERROR_INVALID_FUNCTION);
 }
 
 std::string_view Trim(std::string_view s) {
@@ -324,11 +423,11 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     lastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
-  return FindFirstCommon(PathFromWide(fileName), findData);
+  return FindFirstCommon(PathFromWide(fileName).View(), findData);
 }
 
 HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-  return FindFirstCommon(fileName ? std::string(fileName) : std::string(), findData);
+  return FindFirstCommon(fileName ? std::string_view(fileName) : std::string_view(""), findData);
 }
 
 BOOL FindClose(HANDLE findHandle) {
@@ -343,15 +442,17 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     lastError = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
-  return CreateFileCommon(PathFromWide(fileName), creationDisposition);
+  return CreateFileCommon(PathFromWide(fileName).c_str(), creationDisposition);
 }
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE) {
-  return CreateFileCommon(fileName ? std::string(fileName) : std::string(), creationDisposition);
+  return CreateFileCommon(fileName ? fileName : "", creationDisposition);
 }
 
-// GetFileSize: only files have a size; a pipe or a device fails, as on Windows.
+// GetFileSize: the size the open saw. A file the system calls empty may
+// still hold bytes that are made as they are read (procfs, sysfs); kernel32
+// gives a file's true size, so such a file is measured by reading it.
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
   charsift::trace::Note(charsift::trace::Op::Size);
   const OpenFile* open = FileFromHandle(file);
@@ -359,18 +460,16 @@ DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
     lastError = ERROR_INVALID_HANDLE;
     return INVALID_FILE_SIZE;
   }
-  if (!open->regular) {
-    lastError = ERROR_INVALID_FUNCTION;
-    return INVALID_FILE_SIZE;
-  }
-  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(open->size >> 32);
+  std::uint64_t size = open->size;
+  if (size == 0 && !MeasureByReading(*open, &size)) return INVALID_FILE_SIZE;
+  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
   lastError = ERROR_SUCCESS; // so a size whose low part is all ones is no failure
-  return static_cast<DWORD>(open->size & 0xFFFFFFFFu);
+  return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
 // SetFilePointer: the new position from the start, the current position or
-// the end; a position before the start fails. A regular file's position
-// lives in its handle.
+// the end; a position before the start fails. The position lives in the
+// handle.
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
   charsift::trace::Note(charsift::trace::Op::Seek);
   if (charsift::fault::ShouldFail(charsift::fault::Call::SetFilePointer)) {
@@ -388,54 +487,28 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
         (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
         static_cast<DWORD>(distanceToMove));
   }
-  std::int64_t position;
-  if (open->regular) {
-    const std::int64_t base = moveMethod == FILE_BEGIN ? 0
-                              : moveMethod == FILE_CURRENT
-                                  ? static_cast<std::int64_t>(open->position)
-                                  : static_cast<std::int64_t>(open->size);
-    position = base + distance;
-    if (position < 0) {
-      lastError = ERROR_NEGATIVE_SEEK;
-      return INVALID_SET_FILE_POINTER;
-    }
-    open->position = static_cast<std::uint64_t>(position);
-  } else {
-    const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
-                       : moveMethod == FILE_CURRENT ? SEEK_CUR
-                                                    : SEEK_END;
-    position = lseek(open->fd, static_cast<off_t>(distance), whence);
-    if (position < 0) {
-      lastError = ErrorFromErrno(errno);
-      return INVALID_SET_FILE_POINTER;
-    }
+  const std::int64_t base = moveMethod == FILE_BEGIN     ? 0
+                            : moveMethod == FILE_CURRENT ? static_cast<std::int64_t>(open->position)
+                                                         : static_cast<std::int64_t>(open->size);
+  const std::int64_t position = base + distance;
+  if (position < 0) {
+    lastError = ERROR_NEGATIVE_SEEK;
+    return INVALID_SET_FILE_POINTER;
   }
+  open->position = static_cast<std::uint64_t>(position);
   const auto unsignedPosition = static_cast<std::uint64_t>(position);
   if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
   lastError = ERROR_SUCCESS;
   return static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
 }
 
-// One read(2) or pread(2), cut short and interrupted first when the tests
-// ask for it.
-ssize_t ReadSome(const OpenFile& file, void* buffer, std::size_t size, std::uint64_t position) {
-  if (const std::size_t limit = charsift::fault::ShortReadLimit(); limit > 0) {
-    static thread_local bool interrupted = false;
-    if ((interrupted = !interrupted)) {
-      errno = EINTR;
-      return -1;
-    }
-    size = std::min(size, limit);
-  }
-  return file.regular ? pread(file.fd, buffer, size, static_cast<off_t>(position))
-                      : read(file.fd, buffer, size);
-}
-
 // ReadFile: a file delivers the count asked for, or all that is left before
-// its end. read(2) may deliver less on FUSE, network file systems and procfs,
-// so read on until then; the size the open saw ends a regular file without
-// one more call. A pipe or device with nothing more at hand ends the read
-// with what it gave.
+// its end. pread(2) may deliver less on FUSE, network file systems and
+// procfs, so read on until then. The size the open saw ends the read without
+// one more call, and a file that grows is read as it was at the open; a file
+// whose size was 0 is read on to its end, which procfs and sysfs files
+// report so. A read that fails fails the call, as kernel32's does, whatever
+// came before it.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
   charsift::trace::Note(charsift::trace::Op::Read, bytesToRead);
   if (bytesRead) *bytesRead = 0;
@@ -448,14 +521,12 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     const ssize_t n = ReadSome(*open, static_cast<char*>(buffer) + total, bytesToRead - total,
                                open->position + total);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno != EAGAIN || total == 0)) return FailWith(ErrorFromErrno(errno));
-    if (n <= 0) break;
+    if (n < 0) return FailWith(ErrorFromErrno(errno));
+    if (n == 0) break;
     total += static_cast<DWORD>(n);
-    // procfs and sysfs report sizes of 0 or a page whatever they hold:
-    // only a size the read has reached ends it early.
-    if (open->regular && open->size > 0 && open->position + total >= open->size) break;
+    if (open->size > 0 && open->position + total >= open->size) break;
   }
-  if (open->regular) open->position += total;
+  open->position += total;
   if (bytesRead) *bytesRead = total;
   return TRUE;
 }
@@ -519,31 +590,24 @@ DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultVal
 // target is left untouched.
 BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
   if (!existingFileName || !newFileName) return FailWith(ERROR_INVALID_PARAMETER);
-  const int in = open(existingFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (in < 0) return FailWith(ErrorFromErrno(errno));
   struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in);
-    return FailWith(ERROR_ACCESS_DENIED);
-  }
+  DWORD error = ERROR_SUCCESS;
+  const Descriptor in = OpenRegularFile(existingFileName, &st, &error);
+  if (!in.IsOpen()) return FailWith(error);
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  const int out = open(newFileName, flags, 0644);
-  if (out < 0) {
-    const int err = errno;
-    close(in);
-    return FailWith(ErrorFromErrno(err));
-  }
+  const Descriptor out(open(newFileName, flags, 0644));
+  if (!out.IsOpen()) return FailWith(ErrorFromErrno(errno));
   char chunk[65536];
   bool ok = true;
   for (;;) {
-    ssize_t n = read(in, chunk, sizeof chunk);
+    ssize_t n = read(in.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = n == 0;
       break;
     }
     for (ssize_t done = 0; ok && done < n;) {
-      const ssize_t w = write(out, chunk + done, static_cast<std::size_t>(n - done));
+      const ssize_t w = write(out.Get(), chunk + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
       ok = w > 0;
       done += w > 0 ? w : 0;
@@ -551,9 +615,7 @@ BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
     if (!ok) break;
   }
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (ok) futimens(out, times);
-  close(in);
-  close(out);
+  if (ok) futimens(out.Get(), times);
   if (!ok) {
     unlink(newFileName);
     return FailWith(ERROR_ACCESS_DENIED);
@@ -569,8 +631,9 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime)
   const std::int64_t offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
   const std::uint64_t ticks =
       (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
-  const std::uint64_t shifted =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(ticks) + offset * 10000000LL);
+  // Unsigned, so an offset past either end wraps as kernel32's unchecked
+  // 64-bit add does, and is no overflow.
+  const std::uint64_t shifted = ticks + static_cast<std::uint64_t>(offset * 10000000LL);
   localFileTime->dwLowDateTime = static_cast<DWORD>(shifted & 0xFFFFFFFFu);
   localFileTime->dwHighDateTime = static_cast<DWORD>(shifted >> 32);
   return TRUE;
@@ -647,9 +710,8 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPST
   // -1: the terminator is part of the text and of the result.
   const std::size_t length =
       wideLength < 0 ? WideLength(wide) + 1 : static_cast<std::size_t>(wideLength);
-  bool usedDefault = false;
-  const std::string bytes = Utf8FromUtf16(wide, length, &usedDefault);
-  if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  const std::string bytes = Utf8FromUtf16(wide, length);
+  if (usedDefaultChar) *usedDefaultChar = FALSE; // the mapping is lossless
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
     return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
   if (multiByteLength == 0) return static_cast<int>(bytes.size());

@@ -22,6 +22,16 @@ std::u16string Utf16FromBytes(std::string_view bytes);
 // Appends cp as (generalized) UTF-8: one to four bytes.
 void AppendUtf8(std::string& out, std::uint32_t cp);
 
+// Whether units[i] and units[i + 1] form a surrogate pair.
+inline bool IsSurrogatePair(std::u16string_view units, std::size_t i) {
+  return units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+         units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+}
+// The code point of the pair at units[i] (IsSurrogatePair holds).
+inline std::uint32_t PairCodePoint(std::u16string_view units, std::size_t i) {
+  return 0x10000 + ((std::uint32_t{units[i]} - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+}
+
 // The escaped byte a UTF-16 unit stands for, or -1 when it is no escape.
 inline int EscapedByte(char16_t unit) {
   return unit >= 0xDC80 && unit <= 0xDCFF ? static_cast<int>(unit - 0xDC00) : -1;

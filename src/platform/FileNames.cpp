@@ -1,4 +1,5 @@
-#include "FileNames.h"
+// Names between UTF-16 and file-system bytes, and the one UTF-8 encoder.
+#include "platform/FileNames.h"
 
 #include <cstdint>
 
@@ -76,9 +77,8 @@ std::string BytesFromUtf16(std::u16string_view name) {
     const std::uint32_t unit = name[i];
     if (unit < 0x80) {
       *end++ = static_cast<char>(unit);
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-               name[i + 1] <= 0xDFFF) {
-      end = PutUtf8(end, 0x10000 + ((unit - 0xD800) << 10) + (name[i + 1] - 0xDC00u));
+    } else if (IsSurrogatePair(name, i)) {
+      end = PutUtf8(end, PairCodePoint(name, i));
       ++i;
     } else if (const int byte = EscapedByte(static_cast<char16_t>(unit)); byte >= 0) {
       *end++ = static_cast<char>(byte);
