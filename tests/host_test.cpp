@@ -20,6 +20,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -310,6 +311,9 @@ TEST(Host, TsvJsonJsonlAndOneField) {
 
 TEST(Host, ExitStatuses) {
   const std::string missing = Text(HostPath("/no/such/file"));
+  TempDir dir;
+  dir.WriteText("f.txt", "text\n");
+  const std::string file = Text(dir / "f.txt"), folder = Text(dir.Path());
   // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
   // come out as these bytes, not in the console's code page.
   const std::string cyrillic =
@@ -332,8 +336,39 @@ TEST(Host, ExitStatuses) {
       {"-r", 2, "usage:", "no path"},
       {"-j 0 x", 2, "--jobs takes", "no workers"},
       {"--where Size=Text x", 2, "usage:", "--where on no field"},
-      {"--where " + Quote("Encoding=DOS ru") + " x", 2, "has no value 'DOS ru'", "no such value"},
+      {"--where " + Quote("Encoding=DOS Rus") + " x", 2, "has no value 'DOS Rus'", "no such value"},
       {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
+      {"--files-from " + Quote(missing), 1, missing + ": cannot read the list: no such file",
+       "list missing, with its name and the reason"},
+      {"--files-from " + Quote(folder), 1, folder + ": cannot read the list", "a folder as list"},
+      {"--files-from " + Quote("") + " x", 2, "--files-from needs a path, not an empty one",
+       "empty list name"},
+      {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3,
+       "module.so: no such file or folder", "module missing, in the host's words"},
+      {"--module " + Quote("") + " x", 2, "--module needs a path, not an empty one",
+       "empty module path"},
+      {"--explain --format tsv x", 2, "--explain does not go with --format",
+       "explain prints no rows"},
+      {"--explain --where Type=Text x", 2, "--explain does not go with --where",
+       "nor filters them"},
+      {"--explain --field Type x", 2, "--explain does not go with --field", "nor picks fields"},
+      {"--explain --summary x", 2, "--explain does not go with --summary", "nor counts them"},
+      {"--explain -j 2 x", 2, "--explain does not go with --jobs",
+       "explain runs one path at a time"},
+      {"--check-settings x", 2, "--check-settings takes no path", "settings are the module's"},
+      {"--explain " + Quote(missing), 1, missing + ": no such file or folder",
+       "explain fails a missing path as the listing does"},
+      {"--explain " + Quote(file) + " " + Quote(missing), 1, missing + ": no such file or folder",
+       "one missing path fails the whole explain"},
+      {"--where encoding=ansi --field TYPE " + Quote(file), 0, "", "names and values in any case"},
+#ifndef _WIN32
+      {Quote(file + "/"), 1, file + "/: not a folder", "a file named as a folder"},
+      {"--explain " + Quote(file + "/"), 1, file + "/: not a folder", "the same under explain"},
+      {"--explain /dev/null", 1, "/dev/null: not a regular file", "a device fails explain too"},
+      {"--files-from -", 1,
+       "f.txt\\r: no such file or folder (the name ends with a carriage return)",
+       "a DOS line end shown (escaped), not hidden"},
+#endif
       {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
       {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
        "module missing"},
@@ -344,10 +379,72 @@ TEST(Host, ExitStatuses) {
        "the explanation agrees with the module beside charsift"},
   };
   for (const Row& row : rows) {
-    const Outcome run = Charsift(row.args);
+    const Outcome run = Charsift(row.args, file + "\r\n");
     EXPECT_EQ(run.status, row.status) << row.why << ": " << run.err;
     EXPECT_NE(run.err.find(row.err), std::string::npos) << row.why << ": " << run.err;
+    if (row.status > 1) {
+      EXPECT_EQ(run.out, "") << row.why;
+    }
   }
+  EXPECT_EQ(Charsift("--files-from " + Quote(folder)).out, "") << "no header before the failure";
+  // Settings values the module ignores are each named, with the rule they break.
+  fs::create_directories(dir / "m");
+  fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "m" / "Charsift.wdx");
+  const std::string module = " --module " + Quote(Text(dir / "m" / "Charsift.wdx"));
+  struct SettingsRow {
+    const char* ini;
+    const char* told; // "" when nothing is ignored
+    const char* why;
+  } settingsRows[] = {
+      {"binary_ignore=00 1A", "", "a good list"},
+      {"binary_ignore=1a", "ignored binary_ignore=1a: a list is codes of two upper-case", "lower"},
+      {"binary_ignore=0x1A", "ignored binary_ignore=0x1A: a list", "a prefix"},
+      {"oem_ignore=1A,0C", "ignored oem_ignore=1A,0C: a list", "a comma"},
+      {"oem_percent=0x10", "", "hexadecimal is an integer"},
+      {"text_buffer_size_kb=4k", "ignored text_buffer_size_kb=4k: not a whole number", "a unit"},
+      {"colour=red", "ignored colour=red: no such setting", "an unknown key"},
+      {"colour=\x1b[31m", "ignored colour=\\x1b[31m: no such setting",
+       "a control code is escaped, never sent to the terminal"},
+      {"rus_percent=25\nrus_percent=26", "ignored rus_percent=26: only the first", "a second line"},
+  };
+  for (const SettingsRow& row : settingsRows) {
+    dir.WriteText("m/Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
+    const Outcome run = Charsift("--check-settings" + module);
+    EXPECT_EQ(run.status, *row.told ? 1 : 0) << row.why << run.out;
+    EXPECT_NE(run.out.find(*row.told ? row.told : "0 values ignored"), std::string::npos)
+        << row.why << run.out;
+    const Outcome explained = Charsift("--explain" + module + " " + Quote(file));
+    EXPECT_EQ(explained.status, 0) << row.why;
+    EXPECT_EQ(explained.out.find("settings: ignored") != std::string::npos, *row.told != '\0')
+        << row.why << explained.out;
+  }
+  // A read-only install: the example is there, the settings file cannot be made.
+  fs::remove(dir / "m" / "Charsift.ini");
+  fs::create_directories(dir / "m" / "Charsift.ini");
+  dir.WriteText("m/Charsift.example.ini", "[ini]\n");
+  EXPECT_NE(Charsift("--explain" + module + " " + Quote(file)).out.find("could not be copied"),
+            std::string::npos);
+  // A module path is a path: a bare name is a file in the current folder.
+  fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "Renamed.module");
+  const fs::path here = fs::current_path();
+  fs::current_path(dir.Path());
+  const Outcome bare = Charsift("--field Type --format tsv --module Renamed.module f.txt");
+  fs::current_path(here);
+  EXPECT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(bare.out, "Text\tf.txt\n") << bare.err;
+#ifndef _WIN32
+  // A write to standard output that fails is an error in every mode.
+  for (const std::string& args :
+       std::vector<std::string>{"--help", "--version", "--explain " + Quote(file), Quote(file),
+                                "--format json -r " + Quote(folder), "--check-settings"}) {
+    const std::string command =
+        Quote(CHARSIFT_HOST_PATH) + " " + args + " >/dev/full 2>" + Quote(Text(dir / "err"));
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << args;
+    EXPECT_NE(ReadFile(dir / "err").find("charsift: cannot write the output"), std::string::npos)
+        << args;
+  }
+#endif
   EXPECT_EQ(Charsift("--version").out, "charsift " CHARSIFT_VERSION "\n");
   // A path that cannot be read is still a row, and is told once.
   const Outcome partial = Charsift(Quote(Example("ascii.txt")) + " " + Quote(missing) +
@@ -359,7 +456,8 @@ TEST(Host, ExitStatuses) {
   EXPECT_EQ(Count(partial.err, "no such file"), 1u) << partial.err;
   const std::string help = Charsift("--help").out;
   for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
-                           "--files-from", "-L, --follow", "Exit status: 0 all paths read, 1"})
+                           "1 to 256", "--files-from", "-L, --follow", "--check-settings",
+                           "\n      --  ", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
   // --help and the man page's OPTIONS list the same options.
   const auto options = [](const std::string& text) { // -r, --files-from, ... after a blank
@@ -450,15 +548,17 @@ TEST(Host, WhereAndSummary) {
            Quote("Encoding=ANSI Ru") + r,
        "ANSI Ru\t" + TsvText(tree.At("sub/b.txt")) + "\nDOS Ru\t" + TsvText(tree.At("sub/c.txt")) +
            "\n"},
+      {"--format tsv --field encoding --where " + Quote("ENCODING=dos ru") + r,
+       "DOS Ru\t" + TsvText(tree.At("sub/c.txt")) + "\n"},
       {"--format tsv --field Type --where Encoding=ANSI --where Type=Text -j 2" + r,
        "Text\t" + TsvText(tree.At("a.txt")) + "\nText\t" + TsvText(tree.At("sub/d.txt")) + "\n"},
       {"--format tsv --field Encoding --where Encoding= --where Type=Binary" + r, ""},
       {"--format tsv --summary-only" + r,
-       "Type\tFolder\t2\nType\tText\t4\nEncoding\tANSI\t2\nEncoding\tANSI Ru\t1\n"
-       "Encoding\tDOS Ru\t1\nEncoding\t\t2\n"},
+       "#Type\tFolder\t2\n#Type\tText\t4\n#Encoding\tANSI\t2\n#Encoding\tANSI Ru\t1\n"
+       "#Encoding\tDOS Ru\t1\n#Encoding\t\t2\n"},
       {"--format tsv --summary --field Type --where Type=Folder" + r,
        "Folder\t" + TsvText(tree.root) + "\nFolder\t" + TsvText(tree.At("sub")) +
-           "\n\nType\tFolder\t2\n"},
+           "\n#Type\tFolder\t2\n"},
       {"--format jsonl --summary-only --field Encoding" + r,
        "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}}}\n"},
       {"--format json --summary --field Encoding --where Encoding=ANSI" + r,
@@ -473,6 +573,16 @@ TEST(Host, WhereAndSummary) {
     EXPECT_EQ(run.status, 0) << row.args << run.err;
     EXPECT_EQ(run.out, row.out) << row.args;
   }
+  // A path not read has no value to count: the module's answer for it would pass for a file's.
+  const std::string missing = Quote(tree.At("missing"));
+  const Outcome tsv = Charsift("--format tsv --summary-only" + r + " " + missing);
+  EXPECT_EQ(tsv.status, 1);
+  EXPECT_EQ(tsv.out, "#Type\tFolder\t2\n#Type\tText\t4\n#Encoding\tANSI\t2\n#Encoding\tANSI Ru\t1\n"
+                     "#Encoding\tDOS Ru\t1\n#Encoding\t\t2\n#Paths\tnot read\t1\n");
+  EXPECT_EQ(Charsift("--summary-only --field Type " + missing).out,
+            "Field  Value     Files\nPaths  not read  1\n");
+  EXPECT_EQ(Charsift("--format jsonl --summary-only --field Type " + missing).out,
+            "{\"summary\": {\"Type\": {}, \"not read\": 1}}\n");
 }
 
 TEST(Host, RowsStreamAndListsAreRead) {
@@ -500,12 +610,68 @@ TEST(Host, RowsStreamAndListsAreRead) {
   tree.dir.WriteText("list", first + "\n\n" + second + "\n");
   EXPECT_EQ(Charsift("--format tsv --field Encoding --files-from " + Quote(tree.At("list"))).out,
             rows);
+  // Several lists are read in turn, standard input among them.
+  tree.dir.WriteText("list2", first + "\n");
+  const Outcome both =
+      Charsift("--format tsv --field Encoding --files-from - --files-from " +
+                   Quote(tree.At("list2")) + " --files-from=" + Quote(tree.At("list")),
+               second + "\n");
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(both.out, "ANSI Ru\t" + TsvText(second) + "\nANSI\t" + TsvText(first) + "\n" + rows);
+  // --explain takes lists and -r as the listing does: every file of the tree, in its order.
+  const Outcome explained =
+      Charsift("--explain -r --files-from - " + Quote(tree.At("sub")), first + "\n");
+  EXPECT_EQ(explained.status, 0) << explained.err;
+  std::vector<std::string> named;
+  for (const std::string& line : Lines(explained.out))
+    if (!line.empty() && line[0] != ' ' && line.rfind("settings:", 0) != 0) named.push_back(line);
+  EXPECT_EQ(named, (std::vector<std::string>{tree.At("sub"), tree.At("sub/b.txt"),
+                                             tree.At("sub/c.txt"), tree.At("sub/d.txt"), first}))
+      << explained.out;
   // The progress line: forced here on a pipe, where it is otherwise never shown, and cleared.
   const Outcome shown = Charsift("--progress -r " + Quote(tree.root));
   EXPECT_NE(shown.err.find("files/s"), std::string::npos) << shown.err;
   ASSERT_FALSE(shown.err.empty());
   EXPECT_EQ(shown.err.back(), '\r') << shown.err;
   EXPECT_EQ(Charsift("-r " + Quote(tree.root)).err, "");
+#ifndef _WIN32
+  // Ctrl-C or a kill clears the progress line, then ends by the signal.
+  for (const int signal : {SIGINT, SIGTERM}) {
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    const std::string err = Text(tree.dir / "progress-err");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(input[0], 0);
+      close(input[1]);
+      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int nullFd = open("/dev/null", O_WRONLY);
+      dup2(errFd, 2);
+      dup2(nullFd, 1);
+      execl(CHARSIFT_HOST_PATH, "charsift", "--progress", "--files-from", "-",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(input[0]);
+    const std::string line = first + "\n";
+    ASSERT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFile(err).find("files/s") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    const std::string told = ReadFile(err);
+    const std::size_t drawn = told.find("files/s");
+    ASSERT_NE(drawn, std::string::npos) << told;
+    EXPECT_EQ(told.substr(told.rfind('\r', told.size() - 2)).find_first_not_of("\r "),
+              std::string::npos)
+        << "the line ends cleared: " << told;
+  }
+#endif
 }
 
 // Output that is gone stops a run that reads its list from a writer who
@@ -642,6 +808,37 @@ TEST(Host, NamesWithControlCodesInEveryFormat) {
 }
 
 #ifndef _WIN32
+// A tree deeper than a path may be long: the walk goes on by descriptors to
+// the file at the bottom, and tells each row whose path the module cannot take.
+TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
+  TempDir dir;
+  const std::string name(200, 'd');
+  std::vector<int> fds{open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int level = 0; level < 25; ++level) {
+    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0700), 0);
+    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  }
+  const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(bottom, 0);
+  ASSERT_EQ(write(bottom, "text\n", 5), 5);
+  close(bottom);
+  const Outcome run = Charsift("-r --format tsv --field Type " + Quote(Text(dir.Path())));
+  EXPECT_EQ(run.status, 1);
+  const std::vector<std::string> rows = Lines(run.out);
+  ASSERT_EQ(rows.size(), 27u) << run.err.substr(0, 300);
+  EXPECT_EQ(rows.back().substr(rows.back().size() - 11), "/bottom.txt");
+  EXPECT_EQ(Count(run.err, "cannot read folder"), 0u);
+  const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
+  EXPECT_GT(tooLong, 0u);
+  EXPECT_LT(tooLong, 27u) << "the shallow rows are read as usual";
+  unlinkat(fds.back(), "bottom.txt", 0);
+  for (std::size_t i = fds.size() - 1; i > 0; --i) {
+    close(fds[i]);
+    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(fds[0]);
+}
+
 // Links: listed and not followed, the same on the command line and under -r;
 // -L goes into links to folders and tells a loop instead of following it.
 TEST(Host, SymlinkRules) {
@@ -675,9 +872,18 @@ TEST(Host, SymlinkRules) {
       Charsift("-r --format tsv --field Type " + Quote(d + "dangling") + " " + Quote(d + "fifo") +
                " " + Quote(d + "loop") + " " + Quote(d + "to-real"));
   EXPECT_EQ(given.status, 1);
-  EXPECT_EQ(paths(given.out),
-            (std::vector<std::string>{d + "dangling", d + "fifo", d + "loop", d + "to-real"}));
-  EXPECT_EQ(given.err, walk.err) << "the same rules on the command line";
+  // A link to a folder named as a path is gone into, as grep -r and find -H do.
+  EXPECT_EQ(paths(given.out), (std::vector<std::string>{d + "dangling", d + "fifo", d + "loop",
+                                                        d + "to-real", d + "to-real/f.txt"}));
+  EXPECT_EQ(given.err, walk.err) << "the same reasons on the command line";
+  const Outcome table = Charsift("--field Type " + Quote(d + "to-real"));
+  EXPECT_EQ(Lines(table.out).back(), "Folder  " + d + "to-real -> real")
+      << "a link shows it is one";
+  // --explain gives each path the listing's reason and status.
+  const Outcome explained = Charsift("--explain " + Quote(d + "dangling") + " " +
+                                     Quote(d + "fifo") + " " + Quote(d + "loop"));
+  EXPECT_EQ(explained.status, 1);
+  EXPECT_EQ(explained.err, walk.err);
 
   const Outcome follow = Charsift("-r -L --format tsv --field Type " + Quote(root));
   EXPECT_EQ(follow.status, 1);

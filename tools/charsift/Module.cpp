@@ -70,7 +70,21 @@ fs::path Module::BesideSelf() {
 #endif
 }
 
-bool Module::Load(const fs::path& path) {
+bool Module::Load(const fs::path& given) {
+  if (given.empty()) {
+    std::fprintf(stderr, "charsift: cannot load module: the path is empty\n");
+    return false;
+  }
+  // A module path is a path: a bare name is a file here, never one the
+  // loader would look for on its library path.
+  const fs::path path = given.has_parent_path() ? given : fs::path(".") / given;
+  // The system's reason in the host's words, before the loader's own message.
+  const Look look = LookAt(path);
+  if (!look.exists || !look.why.empty() || look.target == Kind::Folder) {
+    std::fprintf(stderr, "charsift: cannot load module %s: %s\n", TableEscaped(Shown(path)).c_str(),
+                 look.target == Kind::Folder ? "is a folder" : look.why.c_str());
+    return false;
+  }
   Library library;
   const std::string error = library.Open(path);
   if (!error.empty()) {

@@ -138,7 +138,10 @@ void Output::Begin() {
 }
 
 void Output::Row(const Item& item) {
-  for (std::size_t i = 0; summary_ && i < columns_.size(); ++i) {
+  // A path not read has no value of its own: the module's answer for it would
+  // pass for a file's.
+  if (summary_ && item.unread) ++unread_;
+  for (std::size_t i = 0; summary_ && !item.unread && i < columns_.size(); ++i) {
     const std::string& value = item.cells[columns_[i].cell];
     std::vector<Count>& counts = counts_[i];
     auto it = std::find_if(counts.begin(), counts.end(),
@@ -152,7 +155,9 @@ void Output::Row(const Item& item) {
   case Format::Table:
     for (std::size_t i = 0; i < columns_.size(); ++i)
       line_ += Padded(TableEscaped(item.cells[columns_[i].cell]), widths_[i]) + "  ";
-    line_ += TableEscaped(Shown(item.path)) + "\n";
+    line_ += TableEscaped(Shown(item.path));
+    if (!item.link.empty()) line_ += " -> " + TableEscaped(item.link);
+    line_ += "\n";
     break;
   case Format::Tsv:
     for (const Column& column : columns_)
@@ -194,33 +199,39 @@ void Output::PrintSummary() {
       }
       text += "}";
     }
+    if (unread_) text += ", \"not read\": " + std::to_string(unread_);
     text += "}}\n";
     std::fputs(text.c_str(), out_);
     return;
   }
-  // table and tsv: a blank line after the rows, then a line per value that some file got.
-  if (rows_) std::fputs("\n", out_);
+  // table: a blank line after the rows, then a line per value that some file
+  // got; tsv: the same lines, each marked with # so no script takes it for a row.
+  if (rows_ && format_ == Format::Table) std::fputs("\n", out_);
   std::size_t fieldWidth = 5, valueWidth = 5; // "Field", "Value"
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     fieldWidth = std::max(fieldWidth, TableEscaped(columns_[i].name).size());
     for (const Count& count : counts_[i])
       if (count.files) valueWidth = std::max(valueWidth, TableEscaped(count.value).size());
   }
+  if (unread_) valueWidth = std::max<std::size_t>(valueWidth, 8); // "not read"
   if (format_ == Format::Table)
     std::fprintf(out_, "%s  %s  Files\n", Padded("Field", fieldWidth).c_str(),
                  Padded("Value", valueWidth).c_str());
+  const auto line = [&](const std::string& field, const std::string& value, std::size_t files) {
+    if (format_ == Format::Table)
+      std::fprintf(out_, "%s  %s  %zu\n", Padded(TableEscaped(field), fieldWidth).c_str(),
+                   Padded(value.empty() ? "(none)" : TableEscaped(value), valueWidth).c_str(),
+                   files);
+    else
+      std::fprintf(out_, "#%s\t%s\t%zu\n", TsvEscaped(field).c_str(), TsvEscaped(value).c_str(),
+                   files);
+  };
   for (std::size_t i = 0; i < columns_.size(); ++i)
     for (const Count& count : counts_[i]) {
       if (count.files == 0) continue;
-      if (format_ == Format::Table)
-        std::fprintf(
-            out_, "%s  %s  %zu\n", Padded(TableEscaped(columns_[i].name), fieldWidth).c_str(),
-            Padded(count.value.empty() ? "(none)" : TableEscaped(count.value), valueWidth).c_str(),
-            count.files);
-      else
-        std::fprintf(out_, "%s\t%s\t%zu\n", TsvEscaped(columns_[i].name).c_str(),
-                     TsvEscaped(count.value).c_str(), count.files);
+      line(columns_[i].name, count.value, count.files);
     }
+  if (unread_) line("Paths", "not read", unread_);
 }
 
 // ---- Progress -----------------------------------------------------------------------
@@ -266,6 +277,7 @@ void Progress::Draw() {
   std::string line = "\r" + text;
   if (text.size() < drawn_) line += std::string(drawn_ - text.size(), ' ') + "\r" + text;
   drawn_ = text.size();
+  NoteLineWidth(drawn_);
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
@@ -275,6 +287,7 @@ void Progress::Hide() {
   std::fprintf(stderr, "\r%s\r", std::string(drawn_, ' ').c_str());
   std::fflush(stderr);
   drawn_ = 0;
+  NoteLineWidth(0);
   last_ = Clock::now() - std::chrono::milliseconds(150); // redraw soon after
 }
 

@@ -52,6 +52,7 @@ private:
   bool rows_, summary_;
   std::FILE* out_;
   std::size_t printed_ = 0;
+  std::size_t unread_ = 0; // rows of paths missing or unreadable, counted apart from the values
   std::vector<std::vector<Count>> counts_; // per column: its choices first, then any other value
   std::string line_;
 };
@@ -61,6 +62,7 @@ private:
 class Progress {
 public:
   Progress(bool on, bool stdoutIsTerminal);
+  bool On() const { return on_; }
   void Done(const Item& item); // one more row out
   void Tick();                 // redraws when due
   void Hide();                 // before anything else goes to standard error

@@ -56,8 +56,44 @@ Look LookAt(const fs::path& path);
 // Why a regular file cannot be opened for reading, or "" when it can.
 std::string ReadProblem(const fs::path& path);
 
+// Where a symbolic link points, as the table shows it; "?" when it cannot be read.
+std::string LinkTarget(const fs::path& link);
+
+// A list of paths opened to read as bytes ("-": standard input); null with
+// the system's reason, also for a folder.
+std::FILE* OpenList(const fs::path& path, std::string& why);
+
 // The identity of a folder (following links), for telling a loop; empty when unknown.
 std::string FolderIdentity(const fs::path& folder);
+
+// A folder being walked. Off Windows it is held open and its entries are
+// reached through its descriptor, so a tree's depth is no limit.
+class OpenFolder {
+public:
+  OpenFolder() = default;
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  // The folder at path: the entry name of parent, or path itself when parent is null.
+  bool Open(const OpenFolder* parent, const fs::path& path, const NativeString& name,
+            std::string& why);
+  bool List(std::vector<Entry>& entries, std::string& why) const;    // unsorted
+  Look LookAt(const fs::path& path, const NativeString& name) const; // of an entry
+  std::string Identity() const;                                      // as FolderIdentity
+
+private:
+#ifdef _WIN32
+  fs::path path_;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// A path longer than the module can take: it is told, and the walk goes on.
+bool TooLongForModule(const fs::path& path);
+
+// Lets the walk hold open as many folders as the system allows.
+void AllowOpenFolders();
 
 bool IsTerminal(std::FILE* stream);
 int TerminalColumns(); // of standard error, 80 when unknown
@@ -70,6 +106,11 @@ void BinaryStdin();
 // the End writes out what is left (call it before the process ends).
 void BeginConsoleOutput();
 void EndConsoleOutput();
+
+// On SIGINT or SIGTERM, clears the last width characters drawn on standard
+// error's line, then ends by the signal as it would have without charsift's help.
+void ClearLineOnSignals();
+void NoteLineWidth(std::size_t width);
 
 #ifdef _WIN32
 std::string Utf8(const std::wstring& wide);

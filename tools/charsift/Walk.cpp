@@ -3,15 +3,20 @@
 #include "Walk.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace host {
 
 bool PathList::Next(fs::path& path) {
   std::string bytes;
   for (;;) {
+    errno = 0;
     const int c = std::getc(in_);
     // Asked here, on the reader's own thread, which holds the stream.
-    if (c == EOF && std::ferror(in_)) failed_ = true;
+    if (c == EOF && std::ferror(in_)) {
+      error_ = errno;
+      failed_ = true;
+    }
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
 #ifdef _WIN32
       // No Windows name ends with a carriage return: the list's line end does.
@@ -28,29 +33,62 @@ bool PathList::Next(fs::path& path) {
   }
 }
 
-void Walker::Run(const std::vector<fs::path>& paths, PathList* list, const Push& push) {
+void Walker::Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push) {
+  AllowOpenFolders();
+  named_ = true;
   for (const fs::path& path : paths)
-    if (!Visit(path, LookAt(path), push)) return;
-  for (fs::path path; list && list->Next(path);)
-    if (!Visit(path, LookAt(path), push)) return;
+    if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
+  named_ = false;
+  for (PathList& list : lists)
+    for (fs::path path; list.Next(path);)
+      if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
 }
 
-bool Walker::Visit(const fs::path& path, const Look& look, const Push& push) {
-  Item item{path, {}, false, {}};
+namespace {
+
+// A carriage return at the end of a name is unseen on a terminal; it is most
+// often a list's DOS line end.
+std::string WithEnding(const fs::path& path, const std::string& why) {
+  const NativeString& name = path.native();
+  if (name.empty() || name.back() != '\r') return why;
+  return why + " (the name ends with a carriage return)";
+}
+
+} // namespace
+
+bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& look,
+                   const OpenFolder* parent, const Push& push) {
+  Item item;
+  item.path = path;
+  item.kind = look.target;
   bool descend = false;
   if (!look.exists || !look.why.empty()) {
-    item.problem = look.why;
+    item.problem = WithEnding(path, look.why);
+    item.unread = true;
   } else if (look.target == Kind::Folder) {
-    descend = options_.recursive && (!look.link || options_.follow);
+    descend = options_.recursive && (!look.link || options_.follow || (named_ && !parent));
+    if (look.link) item.link = LinkTarget(path);
   } else if (look.target == Kind::File) {
     item.checkRead = true;
   } else {
     item.problem = "not a regular file";
+    item.unread = true;
+  }
+  if (item.problem.empty() && TooLongForModule(path)) {
+    // The walk reaches it by descriptor; the module takes only a path.
+    item.problem = "path too long to hand to the module";
+    item.unread = true;
+    item.checkRead = false;
   }
 
-  std::string identity;
+  OpenFolder folder;
+  std::string identity, why;
+  if (descend && !folder.Open(parent, path, name, why)) {
+    item.problem = "cannot read folder: " + why;
+    descend = false;
+  }
   if (descend && options_.follow) {
-    identity = FolderIdentity(path);
+    identity = folder.Identity();
     if (!identity.empty() &&
         std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end()) {
       item.problem = "symbolic link loop, not followed";
@@ -59,8 +97,7 @@ bool Walker::Visit(const fs::path& path, const Look& look, const Push& push) {
   }
   std::vector<Entry> entries;
   if (descend) {
-    std::string why;
-    if (!ListFolder(path, entries, why)) item.problem = "cannot read folder: " + why;
+    if (!folder.List(entries, why)) item.problem = "cannot read folder: " + why;
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
   }
@@ -73,12 +110,12 @@ bool Walker::Visit(const fs::path& path, const Look& look, const Push& push) {
     const fs::path child = Child(path, entry.name);
     Look childLook;
     if (entry.kind == Kind::Link || entry.kind == Kind::Unknown) {
-      childLook = LookAt(child);
+      childLook = folder.LookAt(child, entry.name);
     } else {
       childLook.exists = true;
       childLook.target = entry.kind;
     }
-    if (!(more = Visit(child, childLook, push))) break;
+    if (!(more = Visit(child, entry.name, childLook, &folder, push))) break;
   }
   ancestors_.pop_back();
   return more;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,24 +18,36 @@ struct Item {
   fs::path path;
   std::string problem;            // why it cannot be read, told on stderr; "" when it can
   bool checkRead = false;         // a regular file: a worker asks whether it opens
+  bool unread = false;            // missing or unreadable: the summary counts it apart
+  Kind kind = Kind::Unknown;      // what it is, or what a link to it points to
+  std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.
 class PathList {
 public:
-  PathList(std::FILE* in, char separator) : in_(in), separator_(separator) {}
+  PathList(std::FILE* in, char separator, fs::path name)
+      : in_(in), separator_(separator), name_(std::move(name)) {}
   // The next non-empty path; false at the end of the stream or on an error.
   bool Next(fs::path& path);
-  // Whether a read failed. Safe from any thread: the stream itself is never
-  // asked, since the reader may hold its lock, blocked in a read, for ever.
+  // Whether a read failed, and its errno. Safe from any thread: the stream
+  // itself is never asked, since the reader may hold its lock, blocked in a
+  // read, for ever.
   bool Failed() const { return failed_.load(); }
+  int Error() const { return error_.load(); }
+  const fs::path& Name() const { return name_; }
 
 private:
   std::FILE* in_;
   char separator_;
-  std::atomic<bool> failed_{false};
+  fs::path name_;
+  std::atomic<int> error_{0};
+  std::atomic<bool> failed_{false}; // set after error_, so a reader that sees it sees both
 };
+
+// The lists of a run, in order. A deque: a list never moves once made.
+using PathLists = std::deque<PathList>;
 
 struct WalkOptions {
   bool recursive = false; // every entry of a folder, the whole tree
@@ -48,15 +61,19 @@ public:
 
   explicit Walker(WalkOptions options) : options_(options) {}
 
-  // Each path of paths, then of list (may be null), each followed under -r by
-  // its entries. A path that is a link is treated as a link in a folder is.
-  void Run(const std::vector<fs::path>& paths, PathList* list, const Push& push);
+  // Each path of paths, then of each list in turn, each followed under -r by
+  // its entries. A link to a folder among paths is gone into, as grep -r and
+  // find -H do; one in a list or in the walk only with -L.
+  void Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push);
 
 private:
-  bool Visit(const fs::path& path, const Look& look, const Push& push);
+  // parent: the open folder path is an entry of, null for a path named as such.
+  bool Visit(const fs::path& path, const NativeString& name, const Look& look,
+             const OpenFolder* parent, const Push& push);
 
   WalkOptions options_;
   std::vector<std::string> ancestors_; // identities of the folders being walked (-L)
+  bool named_ = false;                 // walking the paths of the command line
 };
 
 } // namespace host

@@ -1,0 +1,159 @@
+// --check-settings: the settings file read as the module reads it, and every
+// value in it the module ignores.
+#include "CheckSettings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "CIniFile.h"
+#include "Charsift.h"
+#include "Output.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Paths, keys and values are shown as the table shows names: a control code
+// in a settings file cannot drive the terminal.
+std::string Escaped(const std::string& text) { return host::TableEscaped(text); }
+std::string ShownPath(const std::string& path) {
+  return host::TableEscaped(host::Shown(fs::path(path)));
+}
+
+const char kSection[] = "ini";
+const char kBlanks[] = " \t\r";
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool SameKey(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+  return true;
+}
+
+const SettingRow* RowOf(const std::string& key) {
+  for (const SettingRow& row : SettingsTable)
+    if (SameKey(key, row.key)) return &row;
+  return nullptr;
+}
+
+bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+// A code list as the classifier matches it: entries of exactly two
+// upper-case hex digits, separated by spaces alone.
+bool IsCodeList(const std::string& text) {
+  std::size_t i = 0;
+  for (;;) {
+    while (i < text.size() && text[i] == ' ')
+      ++i;
+    if (i == text.size()) return true;
+    if (i + 1 >= text.size() || !IsUpperHex(text[i]) || !IsUpperHex(text[i + 1])) return false;
+    i += 2;
+    if (i < text.size() && text[i] != ' ') return false;
+  }
+}
+
+// The key of each "key=value" line, with the section it is in; the values
+// themselves are read back through the module's own reader.
+struct Line {
+  std::string section, key, text;
+};
+
+std::vector<Line> KeyLines(std::istream& in) {
+  std::vector<Line> lines;
+  std::string section;
+  bool first = true;
+  for (std::string line; std::getline(in, line); first = false) {
+    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    line = Trimmed(line);
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      section = Trimmed(line.substr(1, line.find(']') - 1));
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos)
+      lines.push_back({section, Trimmed(line.substr(0, equals)), Trimmed(line.substr(equals + 1))});
+  }
+  return lines;
+}
+
+} // namespace
+
+int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
+  std::string module;
+  try {
+    module = modulePath.string(); // the module names its settings in the ANSI code page
+  } catch (const std::exception&) {
+  }
+  if (module.empty()) {
+    if (full)
+      std::fprintf(out, "settings: none can be named: the built-in defaults are in force\n");
+    return full ? 1 : 0;
+  }
+  const std::string settings = ReplaceExtension(module, ".ini");
+  const std::string example = ReplaceExtension(module, ".example.ini");
+  // What the module does at load, the first-run copy included.
+  LoadSettingsForModule(module);
+  int told = 0;
+  std::error_code ec;
+  if (full) std::fprintf(out, "settings: looked for in %s\n", ShownPath(settings).c_str());
+  if (!fs::is_regular_file(fs::path(settings), ec)) {
+    if (fs::is_regular_file(fs::path(example), ec)) {
+      std::fprintf(out,
+                   "settings: %s could not be copied to %s: the built-in defaults are in force\n",
+                   ShownPath(example).c_str(), ShownPath(settings).c_str());
+      ++told;
+    } else if (full) {
+      std::fprintf(out, "settings: no such file: the built-in defaults are in force\n");
+    }
+    return told;
+  }
+  std::ifstream in{fs::path(settings), std::ios::binary};
+  if (!in) {
+    std::fprintf(out, "settings: %s cannot be read: the built-in defaults are in force\n",
+                 ShownPath(settings).c_str());
+    return 1;
+  }
+  std::vector<const SettingRow*> seen;
+  for (const Line& line : KeyLines(in)) {
+    const SettingRow* row = RowOf(line.key);
+    std::string why;
+    if (!SameKey(line.section, kSection)) {
+      why = "it is in section [" + Escaped(line.section) + "]: only [ini] is read";
+    } else if (row == nullptr) {
+      why = "no such setting";
+    } else if (std::find(seen.begin(), seen.end(), row) != seen.end()) {
+      why = "only the first " + std::string(row->key) + " counts";
+    } else {
+      seen.push_back(row);
+      const std::string value = ReadIniString(kSection, row->key, "", settings);
+      int number = 0;
+      if (row->integer && !ParseIniInteger(value, number))
+        why = "not a whole number (decimal, or hexadecimal after $, x or 0x): it keeps " +
+              std::to_string(*row->integer);
+      else if (row->list && !IsCodeList(value))
+        why = "a list is codes of two upper-case hexadecimal digits separated by spaces "
+              "(00 1A): an entry that is not is never matched";
+      if (why.empty()) continue;
+      std::fprintf(out, "settings: ignored %s=%s: %s\n", row->key, Escaped(value).c_str(),
+                   why.c_str());
+      ++told;
+      continue;
+    }
+    std::fprintf(out, "settings: ignored %s=%s: %s\n", Escaped(line.key).c_str(),
+                 Escaped(line.text).c_str(), why.c_str());
+    ++told;
+  }
+  if (full) std::fprintf(out, "settings: %d value%s ignored\n", told, told == 1 ? "" : "s");
+  return told;
+}

@@ -1,0 +1,12 @@
+// What the module makes of its settings file: where it looks for it, whether
+// the built-in defaults are in force, and each value it ignores and why.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+
+// Writes, for the module at modulePath, each value of its settings file that
+// the module ignores (key, text, the rule it breaks) and whether the example
+// could not be put in place. With full, also where the settings were looked
+// for and a closing count. Returns how many things it told.
+int CheckSettings(const std::filesystem::path& modulePath, std::FILE* out, bool full);
