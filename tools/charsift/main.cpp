@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine.h"
 #include "Explain.h"
 #include "Module.h"
 #include "Output.h"
@@ -69,7 +70,12 @@ const char* const kHelp =
     "      --summary-only      the summary alone\n"
     "      --progress          the progress line on standard error, even on a pipe\n"
     "      --no-progress       no progress line (by default shown on a terminal)\n"
-    "      --module PATH       the module to load (default: " CHARSIFT_MODULE_DEFAULT
+    "      --module PATH       ask this module's exports for every answer (default:\n"
+    "                          a regular file's by the detection code built into\n"
+    "                          charsift, from one open, under the settings of the\n"
+    "                          module " CHARSIFT_MODULE_DEFAULT
+    "      --settings FILE     without --module: these settings instead of the\n"
+    "                          module's\n"
     "      --explain           the steps of the Encoding chain for each PATH\n"
     "  -h, --help              this help\n"
     "      --version           the version\n"
@@ -100,7 +106,7 @@ struct Options {
   Format format = Format::Table;
   std::vector<std::string> fields;
   std::vector<Where> where;
-  std::optional<fs::path> module, filesFrom;
+  std::optional<fs::path> module, filesFrom, settings;
   std::vector<Arg> paths;
 };
 
@@ -152,6 +158,8 @@ bool SetValue(Options& o, const std::string& name, const std::string& value) {
     o.module = FromListBytes(value);
   } else if (name == "--files-from") {
     o.filesFrom = FromListBytes(value);
+  } else if (name == "--settings") {
+    o.settings = FromListBytes(value);
   } else {
     return false;
   }
@@ -211,7 +219,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       } else if (i + 1 < args.size()) {
         value = args[i + 1].text;
       } else if (name == "--format" || name == "--field" || name == "--where" || name == "--jobs" ||
-                 name == "--module" || name == "--files-from") {
+                 name == "--module" || name == "--files-from" || name == "--settings") {
         throw UsageError{name + " needs an argument"};
       }
       if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
@@ -220,6 +228,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       // A path given as an argument of its own keeps its exact form (on Windows, UTF-16).
       if (name == "--module") o.module = args[i].path;
       if (name == "--files-from") o.filesFrom = args[i].path;
+      if (name == "--settings") o.settings = args[i].path;
       continue;
     }
     for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4
@@ -241,6 +250,9 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
   }
   if (o.paths.empty() && !o.filesFrom) throw UsageError{"no path given"};
   if (o.null && !o.filesFrom) throw UsageError{"-0 goes with --files-from"};
+  // The module reads its own settings, and --explain checks against it.
+  if (o.settings && (o.module || o.explain))
+    throw UsageError{"--settings goes neither with --module nor with --explain"};
   return Asked::Run;
 }
 
@@ -374,9 +386,13 @@ int Run(const std::vector<Arg>& args) {
   hooks.produce = [&](const Walker::Push& push) {
     walker.Run(paths, list ? &*list : nullptr, push);
   };
+  Engine engine;
+  if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
   hooks.work = [&](Item& item) {
-    if (item.checkRead) item.problem = ReadProblem(item.path);
     const HostString name = ToHost(item.path);
+    // A file the engine opened is readable: no second look for a reason.
+    if (engine.Answer(name, plan.queried, item.cells)) return;
+    if (item.checkRead) item.problem = ReadProblem(item.path);
     for (const int field : plan.queried)
       item.cells.push_back(module.Query(field, name));
   };
