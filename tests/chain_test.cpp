@@ -342,11 +342,11 @@ TEST(Chain, SingleOpenGivesTheExportsAnswers) {
   RandomCase random(9122026);
   std::vector<fs::path> files;
   for (int i = 0; i < 200; ++i)
-    files.push_back(dir.Write("g" + std::to_string(i), random.Content()));
+    files.push_back(dir.Write(std::to_string(i) + ".gen", random.Content()));
   for (const std::size_t at : {1023u, 2046u, 65534u, 65535u, 70000u}) {
     Bytes b = Concat({Text(RussianProse()), Repeat('a', 70000)});
     b[at] = 0xFF; // invalid UTF-8 exactly at, or past, a sample's end
-    files.push_back(dir.Write("edge" + std::to_string(at), b));
+    files.push_back(dir.Write(std::to_string(at) + ".edge", b));
   }
   for (const char* root : {CHARSIFT_EXAMPLES_DIR, CHARSIFT_TEST_DATA_DIR})
     for (const auto& entry : fs::recursive_directory_iterator(HostPath(root)))
