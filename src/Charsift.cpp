@@ -112,7 +112,10 @@ void LoadSettingsForModule(const std::string& modulePath) {
   const std::string examplePath = ReplaceExtension(modulePath, ".example.ini");
   if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
     CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
+  LoadSettingsFile(settingsPath);
+}
 
+void LoadSettingsFile(const std::string& settingsPath) {
   // The code sets follow the lists even when a read throws half-way.
   struct ListsApplied {
     ~ListsApplied() { ApplyListSettings(); }

@@ -121,3 +121,5 @@ std::string ReplaceExtension(const std::string& modulePath, const std::string& n
 // place first when only the example exists.
 void LoadSettings();
 void LoadSettingsForModule(const std::string& modulePath);
+// Reads the twelve keys from this settings file; a key it lacks keeps its value.
+void LoadSettingsFile(const std::string& settingsPath);

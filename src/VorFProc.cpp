@@ -227,24 +227,36 @@ std::int64_t GetFileSize64(HANDLE file) {
 }
 
 // ---- Signature probes -------------------------------------------------------------
+bool Utf16BomIn(const BYTE* bytes, std::size_t count, bool& bigEndian) {
+  bigEndian = false;
+  if (count < 2) return false;
+  bigEndian = bytes[0] == 0xFE && bytes[1] == 0xFF;
+  return bigEndian || (bytes[0] == 0xFF && bytes[1] == 0xFE);
+}
+
+bool Utf8BomIn(const BYTE* bytes, std::size_t count) {
+  return count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
+}
+
+bool RtfSignatureIn(const BYTE* bytes, std::size_t count) {
+  return count >= 5 && std::memcmp(bytes, "{\\rtf", 5) == 0;
+}
+
 bool DetectUtf16Bom(HANDLE file, bool& bigEndian) {
   BYTE mark[2];
   bigEndian = false;
   if (!ReadSignature(file, mark, sizeof mark)) return false;
-  bigEndian = mark[0] == 0xFE && mark[1] == 0xFF;
-  return bigEndian || (mark[0] == 0xFF && mark[1] == 0xFE);
+  return Utf16BomIn(mark, sizeof mark, bigEndian);
 }
 
 bool HasUtf8Bom(HANDLE file) {
   BYTE mark[3];
-  return ReadSignature(file, mark, sizeof mark) && mark[0] == 0xEF && mark[1] == 0xBB &&
-         mark[2] == 0xBF;
+  return ReadSignature(file, mark, sizeof mark) && Utf8BomIn(mark, sizeof mark);
 }
 
 bool HasRtfSignature(HANDLE file) {
-  BYTE header[6] = {}; // the sixth byte stays zero: the five read form a string
-  return ReadSignature(file, header, 5) &&
-         std::strcmp(reinterpret_cast<const char*>(header), "{\\rtf") == 0;
+  BYTE header[5];
+  return ReadSignature(file, header, sizeof header) && RtfSignatureIn(header, sizeof header);
 }
 
 bool FileUtf16Bom(const WideString& path, bool& bigEndian, ProbeFacts* facts) {
@@ -267,8 +279,7 @@ void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom, Pro
 // ---- UTF-8 without a mark -----------------------------------------------------------
 bool HandleIsUtf8(HANDLE file) { return InspectUtf8Sample(file, false).valid; }
 
-Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
-  Utf8SampleFacts facts;
+std::size_t Utf8SampleBuffer() {
   // Concurrent clamps store the same value; the atomic access keeps them
   // from being a data race.
   std::atomic_ref<int> setting(utf8_buffer_size_kb);
@@ -280,15 +291,24 @@ Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
     kb = kMaxUtf8SampleKb;
     setting.store(kb, std::memory_order_relaxed);
   }
-  SampleBuffer sample(static_cast<std::size_t>(kb) * kBytesPerKb);
+  return static_cast<std::size_t>(kb) * kBytesPerKb;
+}
+
+bool Utf8SampleValid(const BYTE* bytes, std::size_t bytesRead) {
+  // The walk ends at the first zero: the one after the bytes read, or one
+  // of theirs.
+  return IsValidUtf8(bytes, bytesRead + 1, true);
+}
+
+Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
+  Utf8SampleFacts facts;
+  SampleBuffer sample(Utf8SampleBuffer());
   facts.size = sample.Size();
   // One byte less than the buffer, so the sample always ends in a zero.
   facts.read = sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), facts.bytesRead);
   if (!facts.read) return facts;
-  // The walk ends at the first zero: the one after the bytes read, or one
-  // of theirs.
   const std::size_t walked = std::size_t{facts.bytesRead} + 1;
-  facts.valid = IsValidUtf8(sample.Data(), walked, true);
+  facts.valid = Utf8SampleValid(sample.Data(), facts.bytesRead);
   if (locateStop) facts.stop = LocateUtf8Stop(sample.Data(), walked);
   return facts;
 }
@@ -420,17 +440,26 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* fact
     facts->asked = sample.buffer.Size() - 1;
     facts->longEnough = sample.LongEnough();
   }
-  if (!sample.read || !sample.LongEnough() || sample.bytesRead == 0) return false;
-  const int count = static_cast<int>(sample.bytesRead);
-  if (facts) {
+  if (!sample.read) return false;
+  if (facts && sample.LongEnough() && sample.bytesRead > 0) {
     // The whole longest run, not the one the rule stops at: only for the trace.
+    const int count = static_cast<int>(sample.bytesRead);
     for (const bool oem : {false, true}) {
       facts->share[oem] = CyrillicShare(sample.buffer.Data(), count, oem);
       facts->run[oem] = CyrillicRun(sample.buffer.Data(), count, oem, 0);
     }
   }
+  return CyrillicSamplePasses(sample.buffer.Data(), sample.bytesRead, isOem);
+}
+
+bool CyrillicSamplePasses(const BYTE* bytes, DWORD bytesRead, bool& isOem) {
+  isOem = false;
+  if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size) ||
+      bytesRead == 0)
+    return false;
+  const int count = static_cast<int>(bytesRead);
   // Both code pages from one pass; 1251 is asked first.
-  const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, RunLimit());
+  const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RunLimit());
   if (PassesCyrillicRules(tally, 0, count)) return true;
   isOem = PassesCyrillicRules(tally, 1, count);
   return isOem;
@@ -445,18 +474,27 @@ bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts) {
 }
 
 // ---- The numbers behind the answers ---------------------------------------------
-TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
-  TextSampleFacts facts;
+std::size_t TextSampleSize(int sizeKb) {
   // A negative size is no sample at all, like 0; a huge one is capped.
-  if (sizeKb <= 0) return facts;
-  const std::size_t size = static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
-  const CodeSet& binary = BinaryCodeSet;
+  if (sizeKb <= 0) return 0;
+  return static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
+}
+
+TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
+  const std::size_t size = TextSampleSize(sizeKb);
+  if (size == 0) return TextSampleFacts{};
   SampleBuffer sample(size);
-  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), facts.bytesRead) ||
-      facts.bytesRead == 0)
-    return facts;
+  DWORD bytesRead = 0;
+  if (!sample.ReadFromStart(file, static_cast<DWORD>(size), bytesRead)) return TextSampleFacts{};
+  return InspectTextBytes(sample.Data(), bytesRead, wantOem);
+}
+
+TextSampleFacts InspectTextBytes(const BYTE* bytes, DWORD bytesRead, bool wantOem) {
+  TextSampleFacts facts;
+  facts.bytesRead = bytesRead;
+  if (bytesRead == 0) return facts;
   facts.read = true;
-  const BYTE* bytes = sample.Data();
+  const CodeSet& binary = BinaryCodeSet;
   const auto noteBinary = [&](std::size_t from, std::size_t count) {
     const std::int64_t at = FirstBinaryCode(bytes + from, count, binary);
     if (at < 0) return false;
@@ -525,11 +563,14 @@ int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
       .longest[oem ? 1 : 0];
 }
 
-CyrillicSample::CyrillicSample(HANDLE file, int sizeKb)
-    : buffer(static_cast<std::size_t>(sizeKb < 1                 ? 1
-                                      : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
-                                                                 : sizeKb) *
-             kBytesPerKb) {
+std::size_t CyrillicSampleBuffer(int sizeKb) {
+  return static_cast<std::size_t>(sizeKb < 1                 ? 1
+                                  : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
+                                                             : sizeKb) *
+         kBytesPerKb;
+}
+
+CyrillicSample::CyrillicSample(HANDLE file, int sizeKb) : buffer(CyrillicSampleBuffer(sizeKb)) {
   read = buffer.ReadFromStart(file, static_cast<DWORD>(buffer.Size() - 1), bytesRead);
 }
 

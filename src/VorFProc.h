@@ -155,6 +155,11 @@ HANDLE OpenForReading(const WideString& path);
 std::int64_t GetFileSize64(HANDLE file);
 
 // ---- Signature probes -------------------------------------------------------
+// The rules on bytes read from the start of a file, count of them; fewer
+// bytes than a mark or signature holds are none.
+bool Utf16BomIn(const BYTE* bytes, std::size_t count, bool& bigEndian);
+bool Utf8BomIn(const BYTE* bytes, std::size_t count);
+bool RtfSignatureIn(const BYTE* bytes, std::size_t count);
 bool DetectUtf16Bom(HANDLE file, bool& bigEndian);
 bool HasUtf8Bom(HANDLE file);
 bool HasRtfSignature(HANDLE file);
@@ -164,6 +169,11 @@ void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom,
 
 // ---- UTF-8 without a mark ---------------------------------------------------
 bool HandleIsUtf8(HANDLE file);
+// The UTF-8 sample's buffer size in bytes (the clamped setting); the sample
+// is one byte less.
+std::size_t Utf8SampleBuffer();
+// The rule on a sample of bytesRead bytes; bytes[bytesRead] must be zero.
+bool Utf8SampleValid(const BYTE* bytes, std::size_t bytesRead);
 bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts = nullptr);
 
 // ---- Text/binary and OEM ----------------------------------------------------
@@ -187,6 +197,10 @@ bool FileIsOem(const WideString& path, ProbeFacts* facts = nullptr);
 bool IsCyrillicLetter(BYTE b, bool oem);
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem);
 bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* facts = nullptr);
+// The Cyrillic sample's buffer size in bytes; the sample is one byte less.
+std::size_t CyrillicSampleBuffer(int sizeKb);
+// HandleHasCyrillic's rules on the bytesRead bytes read of its sample.
+bool CyrillicSamplePasses(const BYTE* bytes, DWORD bytesRead, bool& isOem);
 bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts = nullptr);
 
 // ---- The numbers behind the answers -------------------------------------------
@@ -221,6 +235,10 @@ struct TextSampleFacts {
   bool IsOem() const;
 };
 TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem);
+// A text or OEM sample's size in bytes under a size setting; 0: none.
+std::size_t TextSampleSize(int sizeKb);
+// The same facts from the bytesRead bytes read of such a sample.
+TextSampleFacts InspectTextBytes(const BYTE* bytes, DWORD bytesRead, bool wantOem);
 
 // The Cyrillic test's numbers for one code page.
 std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem);

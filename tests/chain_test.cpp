@@ -7,11 +7,13 @@
 #include <random>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "Charsift.h"
 #include "ContPlug.h"
 #include "Encodings.h"
 #include "Explain.h"
+#include "SingleOpen.h"
 #include "TestSupport.h"
 #include "reference/ApplySettings.h"
 #include "reference/ReferenceClassifier.h"
@@ -67,6 +69,11 @@ TEST_P(Chain, Labels) {
   EXPECT_EQ(trace.steps.back().answer, trace.label) << row.why;
   for (std::size_t i = 1; i < trace.steps.size(); ++i)
     EXPECT_LT(trace.steps[i - 1].step, trace.steps[i].step) << row.why << ": the chain's order";
+  // charsift's single open reads the file once and must agree.
+  SingleOpenAnswer once;
+  ASSERT_TRUE(AnswerBySingleOpen(Wide(path), true, true, once)) << row.why;
+  EXPECT_STREQ(once.encoding, row.expected) << row.why;
+  EXPECT_STREQ(once.type, FileIsText(Wide(path)) ? "Text" : "Binary") << row.why;
 }
 
 // clang-format off
@@ -315,6 +322,83 @@ TEST(Chain, ExplanationEndsInTheModulesAnswer) {
   for (const char* label : {"UTF-16 LE", "UTF-16 BE", "RTF", "UTF-8 BOM", "UTF-8 no BOM", "Binary",
                             "DOS", "DOS Ru", "ANSI Ru", "ANSI"})
     EXPECT_GT(seen[label], 0) << label << " never explained";
+}
+
+// The exports' answer for one field.
+std::string ExportsAnswer(const fs::path& path, int field) {
+  char value[64] = {};
+  const WideString wide = Wide(path);
+  ContentGetValueW(wide.c_str(), field, 0, value, sizeof value, 0);
+  return value;
+}
+
+// One read of the largest sample, sliced per step, answers as the exports'
+// step-by-step opens do: for both fields together and for each alone, under
+// random settings, over a generated tree, the examples and the test data,
+// and files that straddle the UTF-8 sample's end.
+TEST(Chain, SingleOpenGivesTheExportsAnswers) {
+  SettingsGuard guard;
+  TempDir dir;
+  RandomCase random(9122026);
+  std::vector<fs::path> files;
+  for (int i = 0; i < 200; ++i)
+    files.push_back(dir.Write(std::to_string(i) + ".gen", random.Content()));
+  for (const std::size_t at : {1023u, 2046u, 65534u, 65535u, 70000u}) {
+    Bytes b = Concat({Text(RussianProse()), Repeat('a', 70000)});
+    b[at] = 0xFF; // invalid UTF-8 exactly at, or past, a sample's end
+    files.push_back(dir.Write(std::to_string(at) + ".edge", b));
+  }
+  for (const char* root : {CHARSIFT_EXAMPLES_DIR, CHARSIFT_TEST_DATA_DIR})
+    for (const auto& entry : fs::recursive_directory_iterator(HostPath(root)))
+      if (entry.is_regular_file()) files.push_back(entry.path());
+  int compared = 0;
+  for (int round = 0; round < 4; ++round) {
+    const reference::Settings s = round == 0 ? reference::Settings{} : random.Settings();
+    reference::ApplyToModule(s);
+    for (const fs::path& path : files) {
+      const std::string type = ExportsAnswer(path, kTypeField);
+      const std::string encoding = ExportsAnswer(path, kEncodingField);
+      SingleOpenAnswer both, typeOnly, encodingOnly;
+      const WideString wide = Wide(path);
+      ASSERT_TRUE(AnswerBySingleOpen(wide, true, true, both)) << path;
+      ASSERT_TRUE(AnswerBySingleOpen(wide, true, false, typeOnly)) << path;
+      ASSERT_TRUE(AnswerBySingleOpen(wide, false, true, encodingOnly)) << path;
+      ASSERT_EQ(both.type, type) << path << "\n" << IniText(s);
+      ASSERT_EQ(both.encoding, encoding) << path << "\n" << IniText(s);
+      ASSERT_EQ(typeOnly.type, type) << path;
+      EXPECT_EQ(typeOnly.encoding, nullptr) << path;
+      ASSERT_EQ(encodingOnly.encoding, encoding) << path;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 800);
+}
+
+// What is no regular file, or whose folder lookup could find another entry,
+// is left to the exports.
+TEST(Chain, SingleOpenLeavesTheRestToTheExports) {
+  TempDir dir;
+  dir.WriteText("plain.txt", "plain");
+  const struct {
+    WideString path;
+    const char* why;
+  } rows[] = {
+      {Wide(dir.Path()), "a folder"},
+      {Wide(dir / "missing.txt"), "no such file"},
+      {Wide(dir / "plain.txt") + Wide(fs::path("\\")), "a trailing backslash"},
+      {Wide(dir / "plain.tx?"), "a wildcard the folder lookup would expand"},
+      {Wide(dir / "*"), "a wildcard"},
+      {Wide(fs::path("C:")), "a drive root"},
+      {Wide(fs::path("C:\\")), "a drive root with its backslash"},
+      {WideString(), "an empty path"},
+  };
+  for (const auto& row : rows) {
+    SingleOpenAnswer answer;
+    EXPECT_FALSE(AnswerBySingleOpen(row.path, true, true, answer)) << row.why;
+    EXPECT_EQ(answer.encoding, nullptr) << row.why;
+  }
+  SingleOpenAnswer answer;
+  EXPECT_TRUE(AnswerBySingleOpen(Wide(dir / "plain.txt"), true, true, answer));
 }
 
 } // namespace

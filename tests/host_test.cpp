@@ -307,6 +307,24 @@ TEST(Host, TsvJsonJsonlAndOneField) {
     EXPECT_NE(json.find(object), std::string::npos) << object;
     EXPECT_EQ(jsonl[i], object);
   }
+  // By default a file is read once by the linked-in detection code; --module
+  // asks the exports: the same rows.
+  const std::string module = " --module " + Quote(Text(HostPath(CHARSIFT_MODULE_PATH)));
+  EXPECT_EQ(Lines(Charsift("--format tsv" + module + ExampleArgs()).out), tsv);
+  // --settings takes another file's settings: with both DOS and Russian
+  // tests off, those examples become plain ANSI.
+  TempDir dir;
+  const std::string settings =
+      " --settings " +
+      Quote(Text(dir.WriteText("other.ini", "[ini]\noem_enabled=0\nrus_enabled=0\n")));
+  const std::vector<std::string> other =
+      Lines(Charsift("--format tsv --field Encoding" + settings + ExampleArgs()).out);
+  ASSERT_EQ(other.size(), std::size(kExamples));
+  for (std::size_t i = 0; i < std::size(kExamples); ++i) {
+    const std::string encoding = kExamples[i].encoding;
+    const bool off = encoding == "DOS" || encoding == "DOS Ru" || encoding == "ANSI Ru";
+    EXPECT_EQ(other[i], (off ? "ANSI" : encoding) + "\t" + TsvText(Example(kExamples[i].file)));
+  }
 }
 
 TEST(Host, ExitStatuses) {
@@ -369,6 +387,11 @@ TEST(Host, ExitStatuses) {
        "f.txt\\r: no such file or folder (the name ends with a carriage return)",
        "a DOS line end shown (escaped), not hidden"},
 #endif
+      {"--settings", 2, "--settings needs an argument", "--settings without its file"},
+      {"--settings a.ini --module b.so x", 2, "--settings does not go with --module",
+       "the module reads its own settings"},
+      {"--settings a.ini --explain x", 2, "--settings does not go with --explain",
+       "the explanation is checked against the module, under its settings"},
       {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
       {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
        "module missing"},

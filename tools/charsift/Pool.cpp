@@ -1,6 +1,7 @@
 // The pool's slots, its three kinds of thread and how they wait for each other.
 #include "Pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -134,6 +135,9 @@ using Thread = std::thread;
 constexpr auto kTick = std::chrono::milliseconds(200); // the progress line's pace
 constexpr auto kGlance = std::chrono::milliseconds(1); // the longest a decided row waits
 constexpr std::size_t kBatch = 64;
+// A small file is answered in less time than a wake-up takes: a worker takes
+// up to this many items at a time, its share of those waiting.
+constexpr std::size_t kClaim = 16;
 
 struct Slot {
   Item item;
@@ -176,17 +180,23 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
   std::vector<Thread> workers;
   for (unsigned w = 0; w < jobs; ++w)
     workers.emplace_back([&] {
+      std::vector<Slot*> taken;
       std::unique_lock<Mutex> lock(s.mutex);
       for (;;) {
         s.work.wait(lock, [&] { return s.stopped || s.claimed < s.slots.size() || s.produced; });
         if (s.stopped || s.claimed == s.slots.size()) return; // stopped, or all produced and taken
         // A deque keeps references to its elements while others come and go at its ends.
-        Slot& slot = s.slots[s.claimed++];
+        const std::size_t share = (s.slots.size() - s.claimed) / jobs;
+        taken.clear();
+        for (std::size_t k = 0; k < std::clamp<std::size_t>(share, 1, kClaim); ++k)
+          taken.push_back(&s.slots[s.claimed++]);
         lock.unlock();
-        hooks.work(slot.item);
+        for (Slot* slot : taken)
+          hooks.work(slot->item);
         lock.lock();
-        slot.ready = true;
-        if (s.sleeping && &slot == &s.slots.front()) s.ready.notify_one();
+        for (Slot* slot : taken)
+          slot->ready = true;
+        if (s.sleeping && taken.front() == &s.slots.front()) s.ready.notify_one();
       }
     });
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CheckSettings.h"
+#include "Engine.h"
 #include "Explain.h"
 #include "Module.h"
 #include "Output.h"
@@ -76,8 +77,13 @@ const char* const kHelp =
     "      --summary-only      the summary alone\n"
     "      --progress          the progress line on standard error, even on a pipe\n"
     "      --no-progress       no progress line (by default shown on a terminal)\n"
-    "      --module PATH       the module to load, a PATH without a slash in this\n"
-    "                          folder (default: " CHARSIFT_MODULE_DEFAULT
+    "      --module PATH       ask this module's exports for every answer, a PATH\n"
+    "                          without a slash in this folder (default: a regular\n"
+    "                          file's by the detection code built into charsift,\n"
+    "                          from one open, under the settings of the module\n"
+    "                          " CHARSIFT_MODULE_DEFAULT
+    "      --settings FILE     without --module: these settings instead of the\n"
+    "                          module's\n"
     "      --explain           the steps of the Encoding chain for each PATH (with\n"
     "                          -r, -L, --files-from), after any settings value\n"
     "                          the module ignores; no option that shapes rows\n"
@@ -114,7 +120,7 @@ struct Options {
   Format format = Format::Table;
   std::vector<std::string> fields;
   std::vector<Where> where;
-  std::optional<fs::path> module;
+  std::optional<fs::path> module, settings;
   std::vector<fs::path> filesFrom; // read in this order, after the paths
   std::vector<Arg> paths;
   std::vector<std::string> given; // the long name of every option met, for the combinations
@@ -164,10 +170,12 @@ bool SetValue(Options& o, const std::string& name, const std::string& value) {
       throw UsageError{"--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not " +
                        value};
     o.jobs = static_cast<unsigned>(n);
-  } else if (name == "--module" || name == "--files-from") {
+  } else if (name == "--module" || name == "--files-from" || name == "--settings") {
     if (value.empty()) throw UsageError{name + " needs a path, not an empty one"};
     if (name == "--module")
       o.module = FromListBytes(value);
+    else if (name == "--settings")
+      o.settings = FromListBytes(value);
     else
       o.filesFrom.push_back(FromListBytes(value));
   } else {
@@ -242,7 +250,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       } else if (i + 1 < args.size()) {
         value = args[i + 1].text;
       } else if (name == "--format" || name == "--field" || name == "--where" || name == "--jobs" ||
-                 name == "--module" || name == "--files-from") {
+                 name == "--module" || name == "--files-from" || name == "--settings") {
         throw UsageError{name + " needs an argument"};
       }
       if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
@@ -252,6 +260,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       // A path given as an argument of its own keeps its exact form (on Windows, UTF-16).
       if (name == "--module") o.module = args[i].path;
       if (name == "--files-from") o.filesFrom.back() = args[i].path;
+      if (name == "--settings") o.settings = args[i].path;
       continue;
     }
     for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4
@@ -275,6 +284,8 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
   const std::initializer_list<const char*> shaping = {"--format",   "--field",        "--where",
                                                       "--summary",  "--summary-only", "--jobs",
                                                       "--progress", "--no-progress"};
+  // The module reads its own settings, and --explain checks against it.
+  if (o.settings) RefuseWith(o, "--settings", {"--module", "--explain", "--check-settings"});
   if (o.checkSettings) {
     RefuseWith(o, "--check-settings", shaping);
     RefuseWith(o, "--check-settings", {"--explain"});
@@ -486,9 +497,13 @@ int Run(const std::vector<Arg>& args) {
 
   PoolHooks hooks;
   hooks.produce = [&](const Walker::Push& push) { walker.Run(paths, lists, push); };
+  Engine engine;
+  if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
   hooks.work = [&](Item& item) {
-    CheckRead(item);
     const HostString name = ToHost(item.path);
+    // A file the engine opened is readable: no second look for a reason.
+    if (engine.Answer(name, plan.queried, item.cells)) return;
+    CheckRead(item);
     for (const int field : plan.queried)
       item.cells.push_back(module.Query(field, name));
   };
