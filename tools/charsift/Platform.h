@@ -53,7 +53,7 @@ struct Look {
 };
 Look LookAt(const fs::path& path);
 
-// Why a regular file cannot be opened for reading, or "" when it can.
+// Why a regular file cannot be opened or read, or "" when it can.
 std::string ReadProblem(const fs::path& path);
 
 // Where a symbolic link points, as the table shows it; "?" when it cannot be read.
