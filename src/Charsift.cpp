@@ -30,47 +30,31 @@ void CopyToHostBuffer(char* dest, const char* src, int maxlen) {
 
 namespace {
 
-// The chain, written once: the first step that finds a label decides.
-Label Classify(const WideString& path, ChainTrace* trace) {
-  // With a trace, each step notes itself and gets its probe's facts to fill.
-  const auto step = [trace](ChainStep which, bool asked = true) -> ProbeFacts* {
-    if (!trace) return nullptr;
-    trace->steps.push_back({which, asked, Label::None, {}});
-    return &trace->steps.back().facts;
-  };
-  const auto decide = [trace](Label label) {
-    if (trace) trace->steps.back().answer = trace->label = label;
-    return label;
-  };
-  step(ChainStep::Folder);
-  if (IsFolder(path)) return decide(Label::None);
-  bool bigEndian = false;
-  if (FileUtf16Bom(path, bigEndian, step(ChainStep::Utf16Mark)))
-    return decide(bigEndian ? Label::Utf16Be : Label::Utf16Le);
-  bool isRtf = false, hasUtf8Bom = false;
-  FileRtfOrUtf8Bom(path, isRtf, hasUtf8Bom, step(ChainStep::RtfOrUtf8Mark));
-  if (isRtf) return decide(Label::Rtf);
-  if (hasUtf8Bom) return decide(Label::Utf8Bom);
-  if (FileIsUtf8NoBom(path, step(ChainStep::Utf8))) return decide(Label::Utf8NoBom);
-  if (!FileIsText(path, step(ChainStep::BinaryCode))) return decide(Label::Binary);
-  if (oem_enabled == 0)
-    step(ChainStep::Dos, false);
-  else if (FileIsOem(path, step(ChainStep::Dos)))
-    return decide(Label::Dos);
-  bool isOem = false;
-  if (rus_enabled == 0)
-    step(ChainStep::Russian, false);
-  else if (FileHasCyrillic(path, isOem, step(ChainStep::Russian)))
-    return decide(isOem ? Label::DosRu : Label::AnsiRu);
-  step(ChainStep::Otherwise);
-  return decide(Label::Ansi);
-}
+// The module's source for the chain: each probe opens the file itself, as
+// the host's contract describes.
+struct PathProbes {
+  const WideString& path;
+  bool IsFolder() const { return ::IsFolder(path); }
+  bool Utf16Bom(bool& bigEndian, ProbeFacts* facts) const {
+    return FileUtf16Bom(path, bigEndian, facts);
+  }
+  void RtfOrUtf8Bom(bool& isRtf, bool& hasUtf8Bom, ProbeFacts* facts) const {
+    FileRtfOrUtf8Bom(path, isRtf, hasUtf8Bom, facts);
+  }
+  bool Utf8NoBom(ProbeFacts* facts) const { return FileIsUtf8NoBom(path, facts); }
+  bool IsText(ProbeFacts* facts) const { return FileIsText(path, facts); }
+  bool IsOem(ProbeFacts* facts) const { return FileIsOem(path, facts); }
+  bool HasCyrillic(bool& isOem, ProbeFacts* facts) const {
+    return FileHasCyrillic(path, isOem, facts);
+  }
+};
 
 } // namespace
 
 const char* ClassifyEncoding(const WideString& path, ChainTrace* trace) {
   if (trace) *trace = ChainTrace{};
-  return LabelText(Classify(path, trace));
+  PathProbes probes{path};
+  return LabelText(RunChain(probes, trace));
 }
 
 // ---- Settings file ------------------------------------------------------------

@@ -101,6 +101,47 @@ struct ChainTrace {
   Label label = Label::None;
 };
 
+// The chain, written once: the first step that finds a label decides. Its
+// source answers each step's question: the module's opens the file for each
+// probe, charsift's answers from one read of the file. A source has
+// IsFolder(), Utf16Bom(bigEndian, facts), RtfOrUtf8Bom(isRtf, hasUtf8Bom,
+// facts), Utf8NoBom(facts), IsText(facts), IsOem(facts) and
+// HasCyrillic(isOem, facts); facts is null when no trace is kept.
+template <class Source> Label RunChain(Source& source, ChainTrace* trace) {
+  // With a trace, each step notes itself and gets its probe's facts to fill.
+  const auto step = [trace](ChainStep which, bool asked = true) -> ProbeFacts* {
+    if (!trace) return nullptr;
+    trace->steps.push_back({which, asked, Label::None, {}});
+    return &trace->steps.back().facts;
+  };
+  const auto decide = [trace](Label label) {
+    if (trace) trace->steps.back().answer = trace->label = label;
+    return label;
+  };
+  step(ChainStep::Folder);
+  if (source.IsFolder()) return decide(Label::None);
+  bool bigEndian = false;
+  if (source.Utf16Bom(bigEndian, step(ChainStep::Utf16Mark)))
+    return decide(bigEndian ? Label::Utf16Be : Label::Utf16Le);
+  bool isRtf = false, hasUtf8Bom = false;
+  source.RtfOrUtf8Bom(isRtf, hasUtf8Bom, step(ChainStep::RtfOrUtf8Mark));
+  if (isRtf) return decide(Label::Rtf);
+  if (hasUtf8Bom) return decide(Label::Utf8Bom);
+  if (source.Utf8NoBom(step(ChainStep::Utf8))) return decide(Label::Utf8NoBom);
+  if (!source.IsText(step(ChainStep::BinaryCode))) return decide(Label::Binary);
+  if (oem_enabled == 0)
+    step(ChainStep::Dos, false);
+  else if (source.IsOem(step(ChainStep::Dos)))
+    return decide(Label::Dos);
+  bool isOem = false;
+  if (rus_enabled == 0)
+    step(ChainStep::Russian, false);
+  else if (source.HasCyrillic(isOem, step(ChainStep::Russian)))
+    return decide(isOem ? Label::DosRu : Label::AnsiRu);
+  step(ChainStep::Otherwise);
+  return decide(Label::Ansi);
+}
+
 // The module instance whose path locates the settings file; set by the
 // module entry before LoadSettings runs.
 extern HMODULE ModuleInstance;

@@ -13,6 +13,42 @@ bool LookupMayDiffer(const WideString& path) {
   return std::any_of(path.begin(), path.end(), [](WCHAR c) { return c == u'*' || c == u'?'; });
 }
 
+// charsift's source for the chain: every step's sample is a slice of one read
+// from the start of the file, got bytes long.
+struct SampleProbes {
+  BYTE* bytes;
+  DWORD got;
+  std::size_t utf8Size, oemSize, rusSize;
+  bool isText;
+
+  DWORD Slice(std::size_t n) const { return static_cast<DWORD>(std::min<std::size_t>(n, got)); }
+  bool IsFolder() const { return false; } // it opened as a file
+  bool Utf16Bom(bool& bigEndian, ProbeFacts*) const {
+    return Utf16BomIn(bytes, Slice(2), bigEndian);
+  }
+  void RtfOrUtf8Bom(bool& isRtf, bool& hasUtf8Bom, ProbeFacts*) const {
+    isRtf = RtfSignatureIn(bytes, Slice(5));
+    hasUtf8Bom = Utf8BomIn(bytes, Slice(3));
+  }
+  bool Utf8NoBom(ProbeFacts*) const {
+    const DWORD count = Slice(utf8Size);
+    const BYTE after = bytes[count];
+    bytes[count] = 0; // where the module's own sample buffer ends
+    const bool valid = Utf8SampleValid(bytes, count);
+    bytes[count] = after;
+    return valid;
+  }
+  bool IsText(ProbeFacts*) const { return isText; }
+  bool IsOem(ProbeFacts*) const {
+    if (oemSize == 0) return false;
+    const TextSampleFacts oem = InspectTextBytes(bytes, Slice(oemSize), true);
+    return oem.IsText() && oem.IsOem();
+  }
+  bool HasCyrillic(bool& isOem, ProbeFacts*) const {
+    return CyrillicSamplePasses(bytes, Slice(rusSize), isOem);
+  }
+};
+
 } // namespace
 
 bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding,
@@ -45,37 +81,10 @@ bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding
   BYTE* bytes = buffer.data();
   DWORD got = 0;
   if (!ReadFile(file.Get(), bytes, static_cast<DWORD>(need), &got, nullptr)) return false;
-  const auto slice = [got](std::size_t n) {
-    return static_cast<DWORD>(std::min<std::size_t>(n, got));
-  };
-
-  const bool isText =
-      size == 0 || (textSize > 0 && InspectTextBytes(bytes, slice(textSize), false).IsText());
-  if (wantType) answer.type = LabelText(isText ? Label::Text : Label::BinaryType);
-  if (!wantEncoding) return true;
-
-  const auto decide = [&](Label label) {
-    answer.encoding = LabelText(label);
-    return true;
-  };
-  bool bigEndian = false;
-  if (Utf16BomIn(bytes, slice(2), bigEndian))
-    return decide(bigEndian ? Label::Utf16Be : Label::Utf16Le);
-  if (RtfSignatureIn(bytes, slice(5))) return decide(Label::Rtf);
-  if (Utf8BomIn(bytes, slice(3))) return decide(Label::Utf8Bom);
-  const DWORD utf8Count = slice(utf8Size);
-  const BYTE after = bytes[utf8Count];
-  bytes[utf8Count] = 0; // where the module's own sample buffer ends
-  const bool utf8 = Utf8SampleValid(bytes, utf8Count);
-  bytes[utf8Count] = after;
-  if (utf8) return decide(Label::Utf8NoBom);
-  if (!isText) return decide(Label::Binary);
-  if (oemSize > 0) {
-    const TextSampleFacts oem = InspectTextBytes(bytes, slice(oemSize), true);
-    if (oem.IsText() && oem.IsOem()) return decide(Label::Dos);
-  }
-  bool isOem = false;
-  if (rus_enabled != 0 && CyrillicSamplePasses(bytes, slice(rusSize), isOem))
-    return decide(isOem ? Label::DosRu : Label::AnsiRu);
-  return decide(Label::Ansi);
+  SampleProbes probes{bytes, got, utf8Size, oemSize, rusSize, false};
+  probes.isText = size == 0 ||
+                  (textSize > 0 && InspectTextBytes(bytes, probes.Slice(textSize), false).IsText());
+  if (wantType) answer.type = LabelText(probes.isText ? Label::Text : Label::BinaryType);
+  if (wantEncoding) answer.encoding = LabelText(RunChain(probes, nullptr));
+  return true;
 }
