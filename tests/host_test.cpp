@@ -414,6 +414,25 @@ TEST(Host, ExitStatuses) {
     }
   }
   EXPECT_EQ(Charsift("--files-from " + Quote(folder)).out, "") << "no header before the failure";
+#ifndef _WIN32
+  // Root reads every file: an unreadable file's reason is checked in a child
+  // that has dropped root, in the listing, in explain and through the exports.
+  dir.WriteText("secret.txt", "text\n");
+  const std::string secret = Text(dir / "secret.txt");
+  fs::permissions(dir / "secret.txt", fs::perms::none);
+  const int unreadable = RunUnprivileged([&] {
+    if (std::ifstream(secret).good()) return false;
+    for (const std::string& args :
+         {std::string(), std::string("--explain "),
+          "--module " + Quote(Text(HostPath(CHARSIFT_MODULE_PATH))) + " "}) {
+      const Outcome run = Charsift(args + Quote(secret));
+      EXPECT_EQ(run.status, 1) << args << run.err;
+      EXPECT_NE(run.err.find(secret + ": permission denied"), std::string::npos) << args << run.err;
+    }
+    return true;
+  });
+  EXPECT_NE(unreadable, 1) << "a check failed in the child, printed above";
+#endif
   // Settings values the module ignores are each named, with the rule they break.
   fs::create_directories(dir / "m");
   fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "m" / "Charsift.wdx");
