@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "AsciiText.h"
 #include "platform/Win32.h"
 
 namespace {
@@ -12,13 +13,6 @@ constexpr DWORD kValueBufferSize = 2048;
 const char kSection[] = "ini";
 
 } // namespace
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& fileName) {

@@ -3,9 +3,6 @@
 
 #include <string>
 
-// The value of a hexadecimal digit in either case, or -1.
-int HexDigit(char c);
-
 // The value of section/key in fileName, or defaultValue when the file, the
 // section or the key is missing; empty when section or key is empty. At most
 // 2047 characters, as the system call cuts it.

@@ -7,6 +7,7 @@
 #include <new>
 #include <string_view>
 
+#include "AsciiText.h"
 #include "CIniFile.h"
 #include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
@@ -14,11 +15,6 @@
 
 // ---- Settings -----------------------------------------------------------------
 namespace {
-
-// Code lists are written with upper-case digits only.
-constexpr int UpperHexDigit(char c) {
-  return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
 
 // One pass over the list: every "blank, two upper-case hex digits, blank"
 // in the list padded with a blank on each side is a needle IsCodeListed
@@ -30,8 +26,9 @@ constexpr CodeSet ListedCodesOf(std::string_view list) {
   };
   for (std::size_t i = 0; i + 3 < list.size() + 2; ++i) {
     if (at(i) != ' ' || at(i + 3) != ' ') continue;
-    const int high = UpperHexDigit(at(i + 1));
-    const int low = UpperHexDigit(at(i + 2));
+    // Code lists are written with upper-case digits only.
+    const int high = HexDigit(at(i + 1), HexCase::UpperOnly);
+    const int low = HexDigit(at(i + 2), HexCase::UpperOnly);
     if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
   }
   return set;

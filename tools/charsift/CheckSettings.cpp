@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "AsciiText.h"
 #include "CIniFile.h"
 #include "Charsift.h"
 #include "Output.h"
@@ -19,9 +20,9 @@ namespace {
 
 // Paths, keys and values are shown as the table shows names: a control code
 // in a settings file cannot drive the terminal.
-std::string Escaped(const std::string& text) { return host::TableEscaped(text); }
+std::string Escaped(const std::string& text) { return charsift::cli::TableEscaped(text); }
 std::string ShownPath(const std::string& path) {
-  return host::TableEscaped(host::Shown(fs::path(path)));
+  return charsift::cli::TableEscaped(charsift::cli::Shown(fs::path(path)));
 }
 
 const char kSection[] = "ini";
@@ -33,20 +34,11 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-bool SameKey(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  return true;
-}
-
 const SettingRow* RowOf(const std::string& key) {
   for (const SettingRow& row : SettingsTable)
-    if (SameKey(key, row.key)) return &row;
+    if (EqualsIgnoringCase(key, row.key)) return &row;
   return nullptr;
 }
-
-bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 // A code list as the classifier matches it: entries of exactly two
 // upper-case hex digits, separated by spaces alone.
@@ -56,7 +48,9 @@ bool IsCodeList(const std::string& text) {
     while (i < text.size() && text[i] == ' ')
       ++i;
     if (i == text.size()) return true;
-    if (i + 1 >= text.size() || !IsUpperHex(text[i]) || !IsUpperHex(text[i + 1])) return false;
+    if (i + 1 >= text.size() || HexDigit(text[i], HexCase::UpperOnly) < 0 ||
+        HexDigit(text[i + 1], HexCase::UpperOnly) < 0)
+      return false;
     i += 2;
     if (i < text.size() && text[i] != ' ') return false;
   }
@@ -128,7 +122,7 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
   for (const Line& line : KeyLines(in)) {
     const SettingRow* row = RowOf(line.key);
     std::string why;
-    if (!SameKey(line.section, kSection)) {
+    if (!EqualsIgnoringCase(line.section, kSection)) {
       why = "it is in section [" + Escaped(line.section) + "]: only [ini] is read";
     } else if (row == nullptr) {
       why = "no such setting";

@@ -6,7 +6,7 @@
 #include "Charsift.h"
 #include "SingleOpen.h"
 
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
@@ -55,4 +55,4 @@ bool Engine::Answer(const HostString& name, const std::vector<int>& queried,
   return true;
 }
 
-} // namespace host
+} // namespace charsift::cli

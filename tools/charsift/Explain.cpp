@@ -13,7 +13,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // A path as the terminal shows it, escaped as the table escapes names.
-std::string Display(const fs::path& p) { return host::TableEscaped(host::Shown(p)); }
+std::string Display(const fs::path& p) {
+  return charsift::cli::TableEscaped(charsift::cli::Shown(p));
+}
 
 // The module's path as the module itself sees it: in the ANSI code page,
 // which its settings calls take.
@@ -222,7 +224,7 @@ int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std:
   int status = 0;
   bool differs = false;
   for (const fs::path& path : paths) {
-    const WideString host = host::ToHost(path);
+    const WideString host = charsift::cli::ToHost(path);
     if (!IsFolder(host) && !fs::exists(path, ec)) {
       std::fprintf(stderr, "charsift: %s: no such file or folder\n", Display(path).c_str());
       status = 1;

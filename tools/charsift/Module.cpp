@@ -13,7 +13,7 @@
 #include <dlfcn.h>
 #endif
 
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
@@ -124,4 +124,4 @@ std::string Module::Query(int index, const HostString& name) const {
   return result == FT_FIELD_EMPTY ? "" : "?";
 }
 
-} // namespace host
+} // namespace charsift::cli

@@ -8,7 +8,7 @@
 
 #include "Platform.h"
 
-namespace host {
+namespace charsift::cli {
 
 struct Field {
   std::string name;
@@ -39,4 +39,4 @@ private:
   std::vector<Field> fields_;
 };
 
-} // namespace host
+} // namespace charsift::cli

@@ -5,7 +5,7 @@
 
 #include "platform/FileNames.h"
 
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
@@ -293,4 +293,4 @@ void Progress::Hide() {
 
 void Progress::Finish() { Hide(); }
 
-} // namespace host
+} // namespace charsift::cli

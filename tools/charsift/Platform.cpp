@@ -28,7 +28,7 @@
 #include <thread>
 #endif
 
-namespace host {
+namespace charsift::cli {
 
 std::string LinkTarget(const fs::path& link) {
   std::error_code ec;
@@ -339,7 +339,7 @@ bool OpenFolder::List(std::vector<Entry>& entries, std::string& why) const {
   return ListFolder(path_, entries, why);
 }
 Look OpenFolder::LookAt(const fs::path& path, const NativeString&) const {
-  return host::LookAt(path);
+  return cli::LookAt(path);
 }
 std::string OpenFolder::Identity() const { return FolderIdentity(path_); }
 bool TooLongForModule(const fs::path&) { return false; }
@@ -615,4 +615,4 @@ void ClearLineOnSignals() {
 void NoteLineWidth(std::size_t width) { lineWidth.store(width); }
 #endif
 
-} // namespace host
+} // namespace charsift::cli

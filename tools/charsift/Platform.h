@@ -11,7 +11,7 @@
 
 #include "ContPlug.h"
 
-namespace host {
+namespace charsift::cli {
 
 namespace fs = std::filesystem;
 using HostString = std::basic_string<ContPlugChar>;
@@ -116,4 +116,4 @@ void NoteLineWidth(std::size_t width);
 std::string Utf8(const std::wstring& wide);
 #endif
 
-} // namespace host
+} // namespace charsift::cli

@@ -21,7 +21,7 @@
 #include <thread>
 #endif
 
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
@@ -249,4 +249,4 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
   return completed;
 }
 
-} // namespace host
+} // namespace charsift::cli

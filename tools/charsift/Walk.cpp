@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace host {
+namespace charsift::cli {
 
 bool PathList::Next(fs::path& path) {
   std::string bytes;
@@ -121,4 +121,4 @@ bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& l
   return more;
 }
 
-} // namespace host
+} // namespace charsift::cli

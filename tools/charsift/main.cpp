@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "AsciiText.h"
 #include "CheckSettings.h"
 #include "Engine.h"
 #include "Explain.h"
@@ -23,7 +24,7 @@
 #include <windows.h>
 #endif
 
-using namespace host;
+using namespace charsift::cli;
 
 namespace {
 
@@ -306,13 +307,6 @@ struct Plan {
   std::vector<std::pair<std::size_t, std::vector<std::string>>> tests; // cell, allowed values
 };
 
-// ASCII letters alike in either case: "dos ru" is "DOS Ru".
-bool SameText(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 Plan MakePlan(const Options& o, const Module& module) {
   const std::vector<Field>& fields = module.Fields();
   std::vector<std::string> names;
@@ -320,7 +314,7 @@ Plan MakePlan(const Options& o, const Module& module) {
     names.push_back(f.name);
   const auto indexOf = [&](const std::string& name, const char* option) {
     const auto it = std::find_if(names.begin(), names.end(),
-                                 [&](const std::string& n) { return SameText(n, name); });
+                                 [&](const std::string& n) { return EqualsIgnoringCase(n, name); });
     if (it == names.end())
       throw UsageError{std::string(option) + " takes " + Join(names, " or ") + ", not " + name};
     return static_cast<int>(it - names.begin());
@@ -333,8 +327,9 @@ Plan MakePlan(const Options& o, const Module& module) {
   for (const Where& w : o.where) {
     const int f = indexOf(w.field, "--where");
     const std::vector<std::string>& choices = fields[f].choices;
-    const auto it = std::find_if(choices.begin(), choices.end(),
-                                 [&](const std::string& c) { return SameText(c, w.value); });
+    const auto it = std::find_if(choices.begin(), choices.end(), [&](const std::string& c) {
+      return EqualsIgnoringCase(c, w.value);
+    });
     // "" is the answer of "field empty" (a folder's Encoding), "?" of any failure.
     if (!w.value.empty() && w.value != "?" && it == choices.end())
       throw UsageError{"--where: " + fields[f].name + " has no value '" + w.value + "' (it has " +

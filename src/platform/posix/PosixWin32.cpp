@@ -21,6 +21,7 @@
 
 #include "../CallTrace.h"
 #include "../FaultInjection.h"
+#include "AsciiText.h"
 #include "platform/FileNames.h"
 
 namespace {
@@ -363,24 +364,6 @@ bool MeasureByReading(const OpenFile& file, std::uint64_t* size) {
   return FailWith(ERROR_INVALID_FUNCTION);
 }
 
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v'; };
-  while (!s.empty() && blank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && blank(s.back()))
-    s.remove_suffix(1);
-  return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // The profile-string lookup: the value of the first matching key in a
 // section of that name, or nothing.
 bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
@@ -389,19 +372,19 @@ bool FindProfileValue(std::string_view text, std::string_view section, std::stri
   bool inSection = false;
   while (!text.empty()) {
     const std::size_t eol = text.find('\n');
-    std::string_view line = Trim(text.substr(0, eol));
+    std::string_view line = TrimBlanks(text.substr(0, eol));
     text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       line.remove_prefix(1);
-      line = Trim(line.substr(0, line.find(']')));
-      inSection = EqualNoCase(line, section);
+      line = TrimBlanks(line.substr(0, line.find(']')));
+      inSection = EqualsIgnoringCase(line, section);
       continue;
     }
     const std::size_t equals = line.find('=');
     if (!inSection || equals == std::string_view::npos) continue;
-    if (!EqualNoCase(Trim(line.substr(0, equals)), key)) continue;
-    std::string_view found = Trim(line.substr(equals + 1));
+    if (!EqualsIgnoringCase(TrimBlanks(line.substr(0, equals)), key)) continue;
+    std::string_view found = TrimBlanks(line.substr(equals + 1));
     if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
         found.back() == found.front()) {
       found = found.substr(1, found.size() - 2);
