@@ -1,0 +1,28 @@
+// The steps of a run that the listing and --explain share, and --explain's run.
+#pragma once
+
+#include <vector>
+
+#include "Module.h"
+#include "Options.h"
+#include "Walk.h"
+
+namespace charsift::cli {
+
+// Every list is opened before anything is printed: false, told, when one
+// cannot be, which ends the run at once.
+bool OpenLists(const Options& o, PathLists& lists);
+// Tells a list that failed part way; true when one did.
+bool ListsFailed(const PathLists& lists);
+std::vector<fs::path> PathsOf(const Options& o);
+// Whether a regular file opens: the reason of its row when it does not.
+void CheckRead(Item& item);
+// Why an item cannot be read, on standard error.
+void Tell(const Item& item);
+
+// --explain: the paths the listing would give rows, walked the same way; a
+// path the listing tells a reason for gets the same reason and status here.
+// Each explanation is checked against the module's own answer.
+int RunExplain(const Options& o, const fs::path& moduleFile, const Module& module);
+
+} // namespace charsift::cli
