@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "ExitStatus.h"
 #include "Output.h"
 #include "Platform.h"
 
@@ -221,13 +222,13 @@ int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std:
     std::fprintf(out, "settings: %s%s\n", Display(fs::path(settings)).c_str(),
                  fs::is_regular_file(fs::path(settings), ec) ? "" : " (none: built-in defaults)");
   }
-  int status = 0;
+  int status = charsift::cli::kExitOk;
   bool differs = false;
   for (const fs::path& path : paths) {
     const WideString host = charsift::cli::ToHost(path);
     if (!IsFolder(host) && !fs::exists(path, ec)) {
       std::fprintf(stderr, "charsift: %s: no such file or folder\n", Display(path).c_str());
-      status = 1;
+      status = charsift::cli::kExitTrouble;
       continue;
     }
     std::fprintf(out, "%s\n", Display(path).c_str());
@@ -246,6 +247,6 @@ int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std:
       differs = true;
     }
   }
-  if (std::fflush(out) != 0) status = 1;
-  return differs ? 4 : status;
+  if (std::fflush(out) != 0) status = charsift::cli::kExitTrouble;
+  return differs ? charsift::cli::kExitExplainDiffers : status;
 }

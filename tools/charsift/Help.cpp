@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "ExitStatus.h"
 #include "Version.h"
 
 namespace charsift::cli {
@@ -82,7 +83,7 @@ const char* const kHelp =
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "charsift: %s\n%s", message.c_str(), kUsage);
-  return 2;
+  return kExitUsage;
 }
 
 void PrintHelp() { std::printf("%s\n%s", kUsage, kHelp); }

@@ -5,8 +5,7 @@
 
 namespace charsift::cli {
 
-// The message and the usage on standard error; returns 2, a usage error's
-// exit status.
+// The message and the usage on standard error; returns kExitUsage.
 int Usage(const std::string& message);
 void PrintHelp();
 void PrintVersion();

@@ -12,6 +12,7 @@
 #include "AsciiText.h"
 #include "CheckSettings.h"
 #include "Engine.h"
+#include "ExitStatus.h"
 #include "Help.h"
 #include "Output.h"
 #include "Platform.h"
@@ -95,7 +96,7 @@ int Finished(int status) {
   if (!std::ferror(stdout)) return status;
   std::fprintf(stderr, "charsift: cannot write the output%s%s\n", writeError ? ": " : "",
                writeError ? std::strerror(writeError) : "");
-  return 1;
+  return kExitTrouble;
 }
 
 // The rows: the walk on its thread, the queries on the pool's, and each row
@@ -108,7 +109,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
     return Usage(e.message);
   }
   PathLists lists;
-  if (!OpenLists(o, lists)) return 1;
+  if (!OpenLists(o, lists)) return kExitTrouble;
   const std::vector<fs::path> paths = PathsOf(o);
 
   const bool summaryOnly = o.summaryOnly;
@@ -116,7 +117,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   Progress progress(o.progress.value_or(IsTerminal(stderr)), IsTerminal(stdout));
   if (progress.On()) ClearLineOnSignals();
   Walker walker({o.recursive, o.follow});
-  int status = 0;
+  int status = kExitOk;
 
   PoolHooks hooks;
   hooks.produce = [&](const Walker::Push& push) { walker.Run(paths, lists, push); };
@@ -134,7 +135,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
     if (!item.problem.empty()) {
       progress.Hide();
       Tell(item);
-      status = 1;
+      status = kExitTrouble;
     }
     if (Matches(plan, item)) {
       progress.BeforeRow();
@@ -157,7 +158,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   const bool completed = RunOrdered(o.jobs ? o.jobs : UsableProcessors(), kWindow, hooks);
   if (completed) output.End();
   progress.Finish();
-  if (ListsFailed(lists)) status = 1;
+  if (ListsFailed(lists)) status = kExitTrouble;
   if (!completed) {
     // The walk may still wait on its input, holding its lock: end here, not
     // in its thread's join nor in the stream's exit-time close.
@@ -175,10 +176,10 @@ int Run(const std::vector<Arg>& args) {
     switch (Parse(args, o)) {
     case Asked::Help:
       PrintHelp();
-      return 0;
+      return kExitOk;
     case Asked::Version:
       PrintVersion();
-      return 0;
+      return kExitOk;
     case Asked::Run:
       break;
     }
@@ -187,9 +188,9 @@ int Run(const std::vector<Arg>& args) {
   }
 
   const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
-  if (o.checkSettings) return CheckSettings(moduleFile, stdout, true) == 0 ? 0 : 1;
+  if (o.checkSettings) return CheckSettings(moduleFile, stdout, true) == 0 ? kExitOk : kExitTrouble;
   Module module;
-  if (!module.Load(moduleFile)) return 3;
+  if (!module.Load(moduleFile)) return kExitNoModule;
   if (o.explain) return RunExplain(o, moduleFile, module);
   return RunListing(o, moduleFile, module);
 }
