@@ -18,16 +18,6 @@ std::string Display(const fs::path& p) {
   return charsift::cli::TableEscaped(charsift::cli::Shown(p));
 }
 
-// The module's path as the module itself sees it: in the ANSI code page,
-// which its settings calls take.
-std::string ModulePathAnsi(const fs::path& p) {
-  try {
-    return p.string();
-  } catch (const std::exception&) {
-    return std::string();
-  }
-}
-
 // Numbers go in as long long: one conversion for every runtime's printf.
 std::string Format(const char* format, ...) {
   char text[512];
@@ -211,7 +201,7 @@ std::string Named(const std::string& answer) {
 int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std::FILE* out,
             const ModuleAnswer& moduleAnswer) {
   ResetSettings();
-  const std::string module = ModulePathAnsi(modulePath);
+  const std::string module = charsift::cli::AnsiPath(modulePath);
   std::error_code ec;
   if (module.empty()) {
     // No settings file could be named either: the module would keep its defaults.

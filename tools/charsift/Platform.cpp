@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <system_error>
 
@@ -34,6 +35,14 @@ std::string LinkTarget(const fs::path& link) {
   std::error_code ec;
   const fs::path target = fs::read_symlink(link, ec);
   return ec ? "?" : Shown(target);
+}
+
+std::string AnsiPath(const fs::path& path) {
+  try {
+    return path.string();
+  } catch (const std::exception&) {
+    return std::string();
+  }
 }
 
 #ifdef _WIN32

@@ -29,6 +29,9 @@ std::string Shown(const fs::path& path);
 // A path read from a list: off Windows the bytes themselves, on Windows the
 // inverse of Shown.
 fs::path FromListBytes(const std::string& bytes);
+// A path as the module's settings calls take it: in the ANSI code page; ""
+// when it has no form there.
+std::string AnsiPath(const fs::path& path);
 
 // The separator the host puts between a folder and an entry of it.
 fs::path Child(const fs::path& folder, const NativeString& name);
