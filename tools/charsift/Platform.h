@@ -1,6 +1,7 @@
 // What differs between Linux and Windows for the host: names as the module
 // takes them and as they print, folder listings, why a path cannot be read,
-// the terminal and the processors.
+// the terminal and the processors. CMake picks the system's half: posix/ or
+// win32/.
 #pragma once
 
 #include <cstdint>
