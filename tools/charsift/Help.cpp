@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ExitStatus.h"
+#include "ModuleNames.h"
 #include "Version.h"
 
 namespace charsift::cli {
@@ -19,12 +20,13 @@ const char* const kUsage =
 
 #ifdef _WIN32
 #define CHARSIFT_MODULE_DEFAULT                                                                    \
-  "Charsift.wdx, 64-bit\n"                                                                         \
-  "                          Charsift.wdx64, beside charsift.exe)\n"
+  CHARSIFT_MODULE_WDX ", 64-bit\n"                                                                 \
+                      "                          " CHARSIFT_MODULE_WDX64                           \
+                      ", beside charsift.exe)\n"
 #else
 #define CHARSIFT_MODULE_DEFAULT                                                                    \
-  "Charsift.wdx, else\n"                                                                           \
-  "                          Charsift.so, beside charsift)\n"
+  CHARSIFT_MODULE_WDX ", else\n"                                                                   \
+                      "                          " CHARSIFT_MODULE_SO ", beside charsift)\n"
 #endif
 
 const char* const kHelp =

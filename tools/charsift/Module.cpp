@@ -5,6 +5,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "ModuleNames.h"
 #include "Output.h"
 
 #ifdef _WIN32
@@ -60,14 +61,11 @@ std::vector<std::string> SplitChoices(const std::string& units) {
 
 fs::path Module::BesideSelf() {
   const fs::path dir = SelfDir();
-#ifdef _WIN32
-  return dir / (sizeof(void*) == 8 ? L"Charsift.wdx64" : L"Charsift.wdx");
-#else
+  // Only the Linux build names its module otherwise than it ships.
   std::error_code ec;
-  if (!fs::exists(dir / "Charsift.wdx", ec) && fs::exists(dir / "Charsift.so", ec))
-    return dir / "Charsift.so";
-  return dir / "Charsift.wdx";
-#endif
+  if (!fs::exists(dir / CHARSIFT_MODULE_SHIPPED, ec) && fs::exists(dir / CHARSIFT_MODULE_FILE, ec))
+    return dir / CHARSIFT_MODULE_FILE;
+  return dir / CHARSIFT_MODULE_SHIPPED;
 }
 
 bool Module::Load(const fs::path& given) {
@@ -92,9 +90,9 @@ bool Module::Load(const fs::path& given) {
                  TableEscaped(error).c_str());
     return false;
   }
-  void* fieldProc = library.Find("ContentGetSupportedField");
-  void* valueProc = library.Find("ContentGetValue");
-  void* valueWProc = library.Find("ContentGetValueW");
+  void* fieldProc = library.Find(CHARSIFT_EXPORT_FIELDS);
+  void* valueProc = library.Find(CHARSIFT_EXPORT_VALUE);
+  void* valueWProc = library.Find(CHARSIFT_EXPORT_VALUE_W);
   if (!fieldProc || !valueProc || !valueWProc) {
     std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n",
                  TableEscaped(Shown(path)).c_str());
