@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "ExitStatus.h"
-#include "ModuleNames.h"
+#include "Platform.h"
 #include "Version.h"
 
 namespace charsift::cli {
@@ -18,18 +18,9 @@ const char* const kUsage =
     "       charsift --check-settings [--module PATH]\n"
     "       charsift --version | --help\n";
 
-#ifdef _WIN32
-#define CHARSIFT_MODULE_DEFAULT                                                                    \
-  CHARSIFT_MODULE_WDX ", 64-bit\n"                                                                 \
-                      "                          " CHARSIFT_MODULE_WDX64                           \
-                      ", beside charsift.exe)\n"
-#else
-#define CHARSIFT_MODULE_DEFAULT                                                                    \
-  CHARSIFT_MODULE_WDX ", else\n"                                                                   \
-                      "                          " CHARSIFT_MODULE_SO ", beside charsift)\n"
-#endif
-
-const char* const kHelp =
+// The help, cut where --module's default is named: each system words it in
+// kModuleBesideSelfHelp.
+const char* const kHelpBeforeDefault =
     "Prints the Type and Encoding that the Charsift module gives each PATH, one\n"
     "row a path, as soon as it is decided. With -r a folder's entries follow it,\n"
     "sorted by name, depth first; the order does not change with -j.\n"
@@ -62,7 +53,8 @@ const char* const kHelp =
     "                          without a slash in this folder (default: a regular\n"
     "                          file's by the detection code built into charsift,\n"
     "                          from one open, under the settings of the module\n"
-    "                          " CHARSIFT_MODULE_DEFAULT
+    "                          ";
+const char* const kHelpAfterDefault =
     "      --settings FILE     without --module: these settings instead of the\n"
     "                          module's\n"
     "      --explain           the steps of the Encoding chain for each PATH (with\n"
@@ -88,7 +80,9 @@ int Usage(const std::string& message) {
   return kExitUsage;
 }
 
-void PrintHelp() { std::printf("%s\n%s", kUsage, kHelp); }
+void PrintHelp() {
+  std::printf("%s\n%s%s%s", kUsage, kHelpBeforeDefault, kModuleBesideSelfHelp, kHelpAfterDefault);
+}
 
 void PrintVersion() { std::printf("charsift %s\n", CHARSIFT_VERSION); }
 

@@ -8,12 +8,6 @@
 #include "ModuleNames.h"
 #include "Output.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace charsift::cli {
 
 namespace {
@@ -21,29 +15,6 @@ namespace {
 constexpr int kValueSize = 64;
 constexpr int kMaxFields = 64; // a module that never answers 0 stops here
 constexpr int kNameSize = 256; // both buffers of ContentGetSupportedField
-
-#ifdef _WIN32
-struct Library {
-  HMODULE handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = LoadLibraryW(p.c_str());
-    return handle ? "" : "error " + std::to_string(GetLastError());
-  }
-  void* Find(const char* name) const {
-    return reinterpret_cast<void*>(GetProcAddress(handle, name));
-  }
-};
-#else
-struct Library {
-  void* handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const char* error = handle ? nullptr : dlerror();
-    return handle ? "" : error ? error : "unknown error";
-  }
-  void* Find(const char* name) const { return dlsym(handle, name); }
-};
-#endif
 
 std::vector<std::string> SplitChoices(const std::string& units) {
   std::vector<std::string> choices;

@@ -1,4 +1,5 @@
-// The steps of a run that the listing and --explain share, and --explain's run.
+// One run of charsift, from the process's arguments to its exit status, and
+// the steps that the listing and --explain share.
 #pragma once
 
 #include <vector>
@@ -8,6 +9,9 @@
 #include "Walk.h"
 
 namespace charsift::cli {
+
+// The arguments after the program's name; each system's entry hands them over.
+int Main(const std::vector<fs::path>& args);
 
 // Every list is opened before anything is printed: false, told, when one
 // cannot be, which ends the run at once.

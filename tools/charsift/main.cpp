@@ -1,6 +1,6 @@
 // charsift's run: which mode the command line asks for, the plan of fields
-// and tests, the listing's loop that puts the walk, the pool and the output
-// together, and the process's entry.
+// and tests, and the listing's loop that puts the walk, the pool and the
+// output together.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,10 +18,6 @@
 #include "Platform.h"
 #include "Pool.h"
 #include "Run.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace charsift::cli {
 
@@ -240,25 +236,15 @@ void Tell(const Item& item) {
                item.problem.c_str());
 }
 
-} // namespace charsift::cli
-
-using namespace charsift::cli;
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
+int Main(const std::vector<fs::path>& args) {
   BeginConsoleOutput();
-  std::vector<Arg> args;
-  for (int i = 1; i < argc; ++i)
-    args.push_back({Utf8(argv[i]), fs::path(argv[i])});
-  const int status = Finished(Run(args));
+  // An argument's text is the name as it prints: its bytes, or on Windows its UTF-8.
+  std::vector<Arg> texts;
+  for (const fs::path& arg : args)
+    texts.push_back({Shown(arg), arg});
+  const int status = Finished(Run(texts));
   EndConsoleOutput();
   return status;
 }
-#else
-int main(int argc, char** argv) {
-  std::vector<Arg> args;
-  for (int i = 1; i < argc; ++i)
-    args.push_back({argv[i], fs::path(argv[i])});
-  return Finished(Run(args));
-}
-#endif
+
+} // namespace charsift::cli

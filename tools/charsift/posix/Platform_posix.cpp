@@ -3,6 +3,7 @@
 #include "Platform.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -20,6 +21,7 @@
 #include <system_error>
 #include <thread>
 
+#include "ModuleNames.h"
 #include "platform/FileNames.h"
 
 namespace charsift::cli {
@@ -107,6 +109,9 @@ HostString ToHost(const fs::path& path) { return charsift::names::Utf16FromBytes
 std::u16string Utf16Of(const fs::path& path) { return ToHost(path); }
 std::string Shown(const fs::path& path) { return path.native(); }
 fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
+
+const char kSeparators[] = "/";
+const bool kNamesMayEndWithCarriageReturn = true;
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
@@ -196,10 +201,25 @@ std::string ReadProblem(const fs::path& path) {
   return n < 0 ? Reason(error) : "";
 }
 
+// The layer's open takes regular files alone.
+bool IsDiskFile(void*) { return true; }
+
 std::string FolderIdentity(const fs::path& folder) {
   struct stat st;
   return stat(folder.c_str(), &st) == 0 ? IdentityOf(st) : "";
 }
+
+std::string Library::Open(const fs::path& path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const char* error = handle_ ? nullptr : dlerror();
+  return handle_ ? "" : error ? error : "unknown error";
+}
+
+void* Library::Find(const char* name) const { return dlsym(handle_, name); }
+
+const char kModuleBesideSelfHelp[] =
+    "" CHARSIFT_MODULE_WDX ", else\n"
+    "                          " CHARSIFT_MODULE_SO ", beside charsift)\n";
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ModuleNames.h"
 #include "platform/FileNames.h"
 
 namespace charsift::cli {
@@ -45,11 +46,11 @@ HANDLE OpenFollowing(const fs::path& path) {
                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-} // namespace
-
 std::string Utf8(const std::wstring& wide) {
   return charsift::names::BytesFromUtf16(std::u16string(wide.begin(), wide.end()));
 }
+
+} // namespace
 
 HostString ToHost(const fs::path& path) { return path.native(); }
 std::u16string Utf16Of(const fs::path& path) {
@@ -60,6 +61,9 @@ fs::path FromListBytes(const std::string& bytes) {
   const std::u16string units = charsift::names::Utf16FromBytes(bytes);
   return fs::path(std::wstring(units.begin(), units.end()));
 }
+
+const char kSeparators[] = "\\/";
+const bool kNamesMayEndWithCarriageReturn = false;
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
@@ -145,6 +149,8 @@ std::string ReadProblem(const fs::path& path) {
   return "";
 }
 
+bool IsDiskFile(void* handle) { return GetFileType(static_cast<HANDLE>(handle)) == FILE_TYPE_DISK; }
+
 std::string FolderIdentity(const fs::path& folder) {
   HANDLE handle = OpenFollowing(folder);
   if (handle == INVALID_HANDLE_VALUE) return "";
@@ -155,6 +161,19 @@ std::string FolderIdentity(const fs::path& folder) {
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
          ":" + std::to_string(info.nFileIndexLow);
 }
+
+std::string Library::Open(const fs::path& path) {
+  handle_ = LoadLibraryW(path.c_str());
+  return handle_ ? "" : "error " + std::to_string(GetLastError());
+}
+
+void* Library::Find(const char* name) const {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+const char kModuleBesideSelfHelp[] =
+    "" CHARSIFT_MODULE_WDX ", 64-bit\n"
+    "                          " CHARSIFT_MODULE_WDX64 ", beside charsift.exe)\n";
 
 // ---- The console ---------------------------------------------------------------------
 // What goes to a console is written as UTF-16 with WriteConsoleW, so that
