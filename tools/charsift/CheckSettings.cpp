@@ -13,6 +13,7 @@
 #include "CIniFile.h"
 #include "Charsift.h"
 #include "Output.h"
+#include "Platform.h"
 
 namespace fs = std::filesystem;
 
@@ -84,11 +85,7 @@ std::vector<Line> KeyLines(std::istream& in) {
 } // namespace
 
 int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
-  std::string module;
-  try {
-    module = modulePath.string(); // the module names its settings in the ANSI code page
-  } catch (const std::exception&) {
-  }
+  const std::string module = charsift::cli::AnsiPath(modulePath);
   if (module.empty()) {
     if (full)
       std::fprintf(out, "settings: none can be named: the built-in defaults are in force\n");

@@ -18,10 +18,9 @@ bool PathList::Next(fs::path& path) {
       failed_ = true;
     }
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
-#ifdef _WIN32
-      // No Windows name ends with a carriage return: the list's line end does.
-      if (separator_ == '\n' && !bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-#endif
+      if (!kNamesMayEndWithCarriageReturn && separator_ == '\n' && !bytes.empty() &&
+          bytes.back() == '\r')
+        bytes.pop_back();
       if (!bytes.empty()) {
         path = FromListBytes(bytes);
         return true;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "Platform.h"
+
 namespace {
 
 // Paths whose folder lookup could find something else than the open:
@@ -56,10 +58,8 @@ bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding
   if (LookupMayDiffer(path)) return false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-#ifdef _WIN32
-  // The open takes devices and pipes too; only a disk file is read here.
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return false;
-#endif
+  // A device or a pipe is the exports' to answer.
+  if (!charsift::cli::IsDiskFile(file.Get())) return false;
   const std::int64_t size = GetFileSize64(file.Get());
   if (size < 0) return false;
 
