@@ -9,10 +9,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "AsciiText.h"
+#include "CIniFile.h"
 #include "PosixInternal.h"
 #include "PosixWin32.h"
 
@@ -33,37 +34,6 @@ bool ReadWholeFile(const char* path, std::string* content) {
     if (n <= 0) return n == 0;
     content->append(chunk, static_cast<std::size_t>(n));
   }
-}
-
-// The profile-string lookup: the value of the first matching key in a
-// section of that name, or nothing.
-bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
-                      std::string* value) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  bool inSection = false;
-  while (!text.empty()) {
-    const std::size_t eol = text.find('\n');
-    std::string_view line = TrimBlanks(text.substr(0, eol));
-    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[') {
-      line.remove_prefix(1);
-      line = TrimBlanks(line.substr(0, line.find(']')));
-      inSection = EqualsIgnoringCase(line, section);
-      continue;
-    }
-    const std::size_t equals = line.find('=');
-    if (!inSection || equals == std::string_view::npos) continue;
-    if (!EqualsIgnoringCase(TrimBlanks(line.substr(0, equals)), key)) continue;
-    std::string_view found = TrimBlanks(line.substr(equals + 1));
-    if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
-        found.back() == found.front()) {
-      found = found.substr(1, found.size() - 2);
-    }
-    value->assign(found);
-    return true;
-  }
-  return false;
 }
 
 } // namespace
@@ -103,10 +73,11 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
 DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultValue, LPSTR returned,
                                DWORD size, LPCSTR fileName) {
   if (returned == nullptr || size == 0) return 0;
-  std::string content, value;
-  const bool found = appName && keyName && fileName && ReadWholeFile(fileName, &content) &&
-                     FindProfileValue(content, appName, keyName, &value);
-  if (!found) value = defaultValue ? defaultValue : "";
+  std::string content;
+  std::optional<std::string_view> found;
+  if (appName && keyName && fileName && ReadWholeFile(fileName, &content))
+    found = FindIniValue(content, appName, keyName);
+  const std::string value(found ? *found : defaultValue ? defaultValue : "");
   const std::size_t n = std::min<std::size_t>(std::strlen(value.c_str()), size - 1);
   std::memcpy(returned, value.data(), n);
   returned[n] = '\0';
