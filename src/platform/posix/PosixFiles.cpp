@@ -10,8 +10,7 @@
 
 #include "PosixInternal.h"
 #include "PosixWin32.h"
-#include "platform/CallTrace.h"
-#include "platform/FaultInjection.h"
+#include "platform/TestHooks.h"
 
 namespace charsift::posix {
 
