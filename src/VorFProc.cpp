@@ -7,7 +7,7 @@
 
 #include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
-#include "platform/FaultInjection.h"
+#include "platform/TestHooks.h"
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
   charsift::fault::NoteAllocation(size);

@@ -451,6 +451,8 @@ TEST(Host, ExitStatuses) {
       {"colour=red", "ignored colour=red: no such setting", "an unknown key"},
       {"colour=\x1b[31m", "ignored colour=\\x1b[31m: no such setting",
        "a control code is escaped, never sent to the terminal"},
+      {"rus\x7Fpercent=25", "ignored rus\\x7fpercent=25: no such setting",
+       "DEL is no '_' in a key, though the two differ only in bit 0x20"},
       {"rus_percent=25\nrus_percent=26", "ignored rus_percent=26: only the first", "a second line"},
   };
   for (const SettingsRow& row : settingsRows) {
