@@ -193,7 +193,7 @@ public:
       if (style == 0 && r < 50) { // valid UTF-8, now and then cut or spoilt
         const int lead = 0xC0 + Pick(0x40);
         b.push_back(static_cast<std::uint8_t>(lead));
-        int trail = lead >= 0xFC ? 5 : lead >= 0xF8 ? 4 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        int trail = reference::TrailCount(static_cast<std::uint8_t>(lead));
         if (Pick(200) == 0) --trail;
         for (int k = 0; k < trail; ++k)
           b.push_back(static_cast<std::uint8_t>(0x80 + Pick(0x40)));
