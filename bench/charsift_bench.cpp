@@ -25,6 +25,7 @@
 #include "Charsift.h"
 #include "ContPlug.h"
 #include "CyrillicTally.h"
+#include "Kernels.h"
 #include "TVorUTF8Detect.h"
 #include "VorFProc.h"
 #include "platform/CallTrace.h"
@@ -390,7 +391,7 @@ std::vector<std::string> RegisterWalks() {
   return buffers;
 }
 
-// The Cyrillic test's sample at the example settings' 4 KB, by each tallier.
+// The Cyrillic test's sample at the example settings' 4 KB, by each set of loops.
 const std::pair<const char*, std::string> kTallies[] = {
     {"English", kEnglish},
     {"Windows-1251", SingleByte(kRussian, false)},
@@ -402,9 +403,9 @@ std::vector<std::string> RegisterTallies() {
     buffers.push_back(Fill("", text, 4095));
   for (std::size_t t = 0; t < buffers.size(); ++t) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(buffers[t].data());
-    for (const CyrillicTallier& tallier : CyrillicTalliers()) {
-      const auto tally = tallier.tally;
-      Add(std::string("tally.") + tallier.name + "/" + kTallies[t].first,
+    for (const Kernels* kernels : RunnableKernels()) {
+      const auto tally = kernels->cyrillicTally;
+      Add(std::string("tally.") + kernels->name + "/" + kTallies[t].first,
           [=] { benchmark::DoNotOptimize(tally(data, 4095, 8)); });
     }
   }
@@ -564,14 +565,14 @@ void ReportSettings(const std::vector<TestFile>& files, const std::vector<Settin
 
   std::fprintf(out, "\n");
   std::vector<std::string> tallyHead = {"Cyrillic tally, 4095 bytes, word rule 8"};
-  for (const CyrillicTallier& tallier : CyrillicTalliers())
-    tallyHead.push_back(tallier.name);
+  for (const Kernels* kernels : RunnableKernels())
+    tallyHead.push_back(kernels->name);
   row(tallyHead);
   row(std::vector<std::string>(tallyHead.size(), "---"));
   for (const auto& [name, text] : kTallies) {
     std::vector<std::string> cells = {name};
-    for (const CyrillicTallier& tallier : CyrillicTalliers())
-      cells.push_back(Micro(T(std::string("tally.") + tallier.name + "/" + name)));
+    for (const Kernels* kernels : RunnableKernels())
+      cells.push_back(Micro(T(std::string("tally.") + kernels->name + "/" + name)));
     row(cells);
   }
 }

@@ -1,7 +1,6 @@
 // Random file bytes crossed with random settings through the exports: both
 // answers are the plain reference's for the same bytes and settings, and no
 // descriptor leaks.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,20 +12,11 @@
 
 #include "Charsift.h"
 #include "ContPlug.h"
+#include "OpenHandles.h"
 #include "reference/ApplySettings.h"
 #include "reference/ReferenceClassifier.h"
 
 namespace {
-
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir))
-      ++n;
-    closedir(dir);
-  }
-  return n;
-}
 
 // Settings from the first bytes: small sizes keep runs fast, signs and
 // extremes still appear.
@@ -79,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::u16string wide(path.begin(), path.end());
   const std::string expected[] = {reference::IsTextFile(content, settings) ? "Text" : "Binary",
                                   reference::ClassifyBytes(content, settings)};
-  const int before = OpenDescriptors();
+  const long before = testing_support::OpenHandles();
   for (int field = 0; field < 2; ++field) {
     char value[32];
     std::memset(value, 0, sizeof value);
     const int result = ContentGetValueW(wide.c_str(), field, 0, value, sizeof value, 0);
     ExpectAnswer(field, result, value, expected[field]);
   }
-  if (OpenDescriptors() != before) std::abort();
+  if (testing_support::OpenHandles() != before) std::abort();
   return 0;
 }

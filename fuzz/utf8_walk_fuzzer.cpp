@@ -4,14 +4,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Kernels.h"
 #include "TVorUTF8Detect.h"
 #include "reference/ReferenceUtf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (bool flag : {true, false}) {
     const bool expected = reference::IsValidUtf8(data, size, flag);
-    for (const Utf8Walk& walk : Utf8Walks())
-      if (walk.walk(data, size, flag) != expected) std::abort();
+    for (const Kernels* kernels : RunnableKernels())
+      if (kernels->utf8Walk(data, size, flag) != expected) std::abort();
   }
   std::vector<std::uint8_t> terminated(data, data + size);
   terminated.push_back(0);

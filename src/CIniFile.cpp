@@ -1,9 +1,10 @@
-// The settings file's reader: integers and code lists by key, as the profile calls give them.
+// The settings file's reader: its text's key lines, and integers and code lists by key.
 #include "CIniFile.h"
 
 #include <cstdint>
 #include <vector>
 
+#include "AsciiText.h"
 #include "platform/Win32.h"
 
 namespace {
@@ -13,11 +14,44 @@ const char kSection[] = "ini";
 
 } // namespace
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+IniKeyReader::IniKeyReader(std::string_view text) : rest_(text) {
+  if (rest_.substr(0, 3) == "\xEF\xBB\xBF") rest_.remove_prefix(3);
+}
+
+bool IniKeyReader::Next(IniKeyLine& keyLine) {
+  while (!rest_.empty()) {
+    const std::size_t eol = rest_.find('\n');
+    std::string_view line = TrimBlanks(rest_.substr(0, eol));
+    rest_ = eol == std::string_view::npos ? std::string_view() : rest_.substr(eol + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      line.remove_prefix(1);
+      section_ = TrimBlanks(line.substr(0, line.find(']')));
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    keyLine = {section_, TrimBlanks(line.substr(0, equals)), TrimBlanks(line.substr(equals + 1))};
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::string_view> FindIniValue(std::string_view text, std::string_view section,
+                                             std::string_view key) {
+  IniKeyReader reader(text);
+  for (IniKeyLine line; reader.Next(line);) {
+    if (!line.section || !EqualsIgnoringCase(*line.section, section) ||
+        !EqualsIgnoringCase(line.key, key))
+      continue;
+    std::string_view value = line.text;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return value;
+  }
+  return std::nullopt;
 }
 
 std::string ReadIniString(const std::string& section, const std::string& key,

@@ -1,10 +1,43 @@
 // Reading the settings file.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
-// The value of a hexadecimal digit in either case, or -1.
-int HexDigit(char c);
+// ---- Its text ----------------------------------------------------------------
+// The one reading of a settings file's text, as the profile calls read it: a
+// UTF-8 byte-order mark at the start is skipped; lines end at '\n'; blanks
+// at either end of a line, a name or a value do not count; a line starting
+// with ';' is a comment; "[name]" opens a section; "key=value" is a key
+// line, any other line nothing. Names match in either ASCII case.
+struct IniKeyLine {
+  std::optional<std::string_view> section; // none before the first "[name]"
+  std::string_view key;
+  std::string_view text; // after '=', as written: quotes are kept
+};
+
+// Reads the key lines of a settings file's text one by one, in order:
+//   IniKeyReader reader(text);
+//   for (IniKeyLine line; reader.Next(line);) ...
+class IniKeyReader {
+public:
+  explicit IniKeyReader(std::string_view text);
+  // The next key line, its views into the text; false past the last.
+  bool Next(IniKeyLine& line);
+
+private:
+  std::string_view rest_;
+  std::optional<std::string_view> section_;
+};
+
+// The value of the first key line of that key in a section of that name,
+// without the matching single or double quotes around it; none when there
+// is no such line.
+std::optional<std::string_view> FindIniValue(std::string_view text, std::string_view section,
+                                             std::string_view key);
+
+// ---- Its values ----------------------------------------------------------------
 
 // The value of section/key in fileName, or defaultValue when the file, the
 // section or the key is missing; empty when section or key is empty. At most

@@ -19,22 +19,24 @@ constexpr int kEncodingField = 1;
 extern const FieldRow FieldTable[2];
 
 // ---- Labels: every value a field may take, written once -------------------------
-// Enumerator, text, field. The field table's choices are built from these
-// rows in this order; the probes answer with the enumerators.
+// Enumerator, text, field: Type's values, then Encoding's. The field table's
+// choices are built from these rows in this order; the probes answer with the
+// enumerators.
+#define CHARSIFT_TYPE_LABELS(X, field)                                                             \
+  X(Folder, "Folder", field) X(BinaryType, "Binary", field) X(Text, "Text", field)
+#define CHARSIFT_ENCODING_LABELS(X, field)                                                         \
+  X(Utf16Le, "UTF-16 LE", field)                                                                   \
+  X(Utf16Be, "UTF-16 BE", field)                                                                   \
+  X(Utf8Bom, "UTF-8 BOM", field)                                                                   \
+  X(Utf8NoBom, "UTF-8 no BOM", field)                                                              \
+  X(Ansi, "ANSI", field)                                                                           \
+  X(AnsiRu, "ANSI Ru", field)                                                                      \
+  X(Dos, "DOS", field)                                                                             \
+  X(DosRu, "DOS Ru", field)                                                                        \
+  X(Rtf, "RTF", field)                                                                             \
+  X(Binary, "Binary", field)
 #define CHARSIFT_LABELS(X)                                                                         \
-  X(Folder, "Folder", kTypeField)                                                                  \
-  X(BinaryType, "Binary", kTypeField)                                                              \
-  X(Text, "Text", kTypeField)                                                                      \
-  X(Utf16Le, "UTF-16 LE", kEncodingField)                                                          \
-  X(Utf16Be, "UTF-16 BE", kEncodingField)                                                          \
-  X(Utf8Bom, "UTF-8 BOM", kEncodingField)                                                          \
-  X(Utf8NoBom, "UTF-8 no BOM", kEncodingField)                                                     \
-  X(Ansi, "ANSI", kEncodingField)                                                                  \
-  X(AnsiRu, "ANSI Ru", kEncodingField)                                                             \
-  X(Dos, "DOS", kEncodingField)                                                                    \
-  X(DosRu, "DOS Ru", kEncodingField)                                                               \
-  X(Rtf, "RTF", kEncodingField)                                                                    \
-  X(Binary, "Binary", kEncodingField)
+  CHARSIFT_TYPE_LABELS(X, kTypeField) CHARSIFT_ENCODING_LABELS(X, kEncodingField)
 
 enum class Label {
   None, // no value: a folder's Encoding

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 // Index 0 counts Windows-1251 letters, index 1 those of code page 866.
 struct CyrillicTally {
@@ -14,16 +13,5 @@ struct CyrillicTally {
   int longest[2] = {0, 0};
 };
 
-// One way of taking the tally. All give the same numbers on every buffer;
-// they differ in the instructions they need.
-struct CyrillicTallier {
-  const char* name;
-  CyrillicTally (*tally)(const std::uint8_t* buffer, std::size_t count, int limit);
-};
-
-// The talliers this processor can run, plain first. TallyCyrillic uses the
-// last one; tests and benchmarks hold each of them to the plain count.
-std::span<const CyrillicTallier> CyrillicTalliers();
-
-// The tally of count bytes, by the fastest tallier.
+// The tally of count bytes, by the chosen set of loops (Kernels.h).
 CyrillicTally TallyCyrillic(const std::uint8_t* buffer, std::size_t count, int limit);

@@ -1,7 +1,7 @@
-// The tally 64 bytes at a time, over bit masks of letters (bit i: byte i).
-// Everything here has internal linkage on purpose: each vector file is
-// compiled for its own instruction set, and the linker must never hand one
-// file's copy to another.
+// The Cyrillic tally 64 bytes at a time, over bit masks of letters (bit i:
+// byte i), written once over any set of vector operations. Internal linkage
+// on purpose: each kernels file is built for its own instruction set, and
+// the linker must never hand one file's copy to another.
 #pragma once
 
 #include <bit>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ByteClasses.h"
 #include "CyrillicTally.h"
 
 namespace {
@@ -51,18 +52,23 @@ template <typename Isa> inline void AddBlock(RunCount& c, std::uint64_t mask, st
   c.open = std::countl_one(mask);
 }
 
-// The letter masks of 64 bytes, both code pages.
+// The letter masks of 64 bytes, both code pages, from the letter ranges of
+// IsCyrillicLetter (a test holds every byte value to it).
 template <typename Isa> inline void Masks(const std::uint8_t* p, std::uint64_t masks[2]) {
   using Vec = typename Isa::Vec;
+  // As signed bytes, a range that starts at 0x80 is the bytes below its end.
+  static_assert(kFirst1251Letter == 0xC0 && kFirst866Letter == 0x80);
+  constexpr std::uint8_t kLowEnd = kLast866LowLetter + 1;
+  // E0 to F1 moved to start at 0x80.
+  constexpr auto kShift = static_cast<std::uint8_t>(0x80 - kFirst866HighLetter);
+  constexpr std::uint8_t kHighEnd = 0x80 + (kLast866Letter + 1 - kFirst866HighLetter);
   masks[0] = masks[1] = 0;
   for (std::size_t k = 0; k < kBlock; k += Isa::kWidth) {
     const Vec x = Isa::Load(p + k);
     // 1251: C0 to FF, the bytes whose two high bits are set.
     const std::uint64_t m1251 = Isa::Mask(Isa::And(x, Isa::Add(x, x)));
-    // 866: 80 to AF and E0 to F1. As signed bytes 80 to AF are below -80;
-    // E0 to F1 become the same kind of range once moved to start at 80.
-    const Vec low = Isa::Greater(Isa::Splat(0xB0), x);
-    const Vec high = Isa::Greater(Isa::Splat(0x80 + 0xF2 - 0xE0), Isa::Add(x, Isa::Splat(0xA0)));
+    const Vec low = Isa::Greater(Isa::Splat(kLowEnd), x);
+    const Vec high = Isa::Greater(Isa::Splat(kHighEnd), Isa::Add(x, Isa::Splat(kShift)));
     const std::uint64_t m866 = Isa::Mask(Isa::Or(low, high));
     masks[0] |= m1251 << k;
     masks[1] |= m866 << k;

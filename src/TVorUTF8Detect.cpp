@@ -1,8 +1,9 @@
-// The UTF-8 walk's portable form, the run-time choice among its forms, and where a walk stops.
+// The UTF-8 walk: its trail table, its plain form, and where a walk stops.
 #include "TVorUTF8Detect.h"
 
 #include <cstring>
 
+#include "Kernels.h"
 #include "TVorUTF8DetectBlocks.h"
 
 // clang-format off
@@ -26,13 +27,6 @@ const std::uint8_t Utf8TrailTable[256] = {
 };
 // clang-format on
 
-#if defined(__x86_64__) || defined(__i386__)
-#define CHARSIFT_VECTOR_WALKS 1
-// Each in a file of its own, built for its instruction set.
-bool Utf8WalkSse2(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
-bool Utf8WalkAvx2(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
-#endif
-
 namespace {
 
 // Bytes from p on (at most n) that are 0x01 to 0x7F: the bytes that change
@@ -53,8 +47,10 @@ std::size_t AsciiRun(const std::uint8_t* p, std::size_t n) {
   return i;
 }
 
+} // namespace
+
 // The walk for any processor: a word at a time over ASCII, then bytes.
-bool WalkWords(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
+bool Utf8WalkPlain(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
   WalkState s;
   while (s.i < size) {
     if (s.expected == 0) {
@@ -67,42 +63,12 @@ bool WalkWords(const std::uint8_t* buffer, std::size_t size, bool allowTruncated
   return FinishWalk(WalkStop::Limit, s, allowTruncated);
 }
 
-} // namespace
-
-namespace {
-
-struct WalkTable {
-  Utf8Walk walks[3];
-  std::size_t count = 0;
-};
-
-WalkTable FindWalks() {
-  WalkTable t;
-  t.walks[t.count++] = {"words", WalkWords};
-#ifdef CHARSIFT_VECTOR_WALKS
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("sse2")) t.walks[t.count++] = {"sse2", Utf8WalkSse2};
-  // True only when the system saves the AVX registers as well.
-  if (__builtin_cpu_supports("avx2")) t.walks[t.count++] = {"avx2", Utf8WalkAvx2};
-#endif
-  return t;
-}
-
-// Settled at load, before any query: a function-local static would need a
-// guard, and the guard would bring a lock into the host's process.
-const WalkTable kWalks = FindWalks();
-const auto kFastestWalk = kWalks.walks[kWalks.count - 1].walk;
-
-} // namespace
-
-std::span<const Utf8Walk> Utf8Walks() { return {kWalks.walks, kWalks.count}; }
-
 bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated) {
   return IsValidUtf8(buffer, std::strlen(reinterpret_cast<const char*>(buffer)), allowTruncated);
 }
 
 bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncated) {
-  return kFastestWalk(buffer, size, allowTruncated);
+  return ChosenKernels().utf8Walk(buffer, size, allowTruncated);
 }
 
 // The byte walk the vector walks fall back to, run over the whole buffer.

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 // Continuation bytes that follow a lead byte, by byte value. The entries for
 // 0x80 to 0xBF are never consulted: those are continuation bytes.
@@ -16,19 +15,9 @@ bool IsValidUtf8(const std::uint8_t* buffer, bool allowTruncated);
 
 // The same walk over a buffer of known size: it ends at the first zero byte
 // or after the last byte, whichever comes first. Knowing the size lets it
-// look at many bytes at a time without reading past the buffer.
+// look at many bytes at a time without reading past the buffer; it runs the
+// chosen set of loops (Kernels.h).
 bool IsValidUtf8(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
-
-// One way of doing the sized walk. All give the same answer on every buffer;
-// they differ in the instructions they need.
-struct Utf8Walk {
-  const char* name;
-  bool (*walk)(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
-};
-
-// The walks this processor can run, slowest first. IsValidUtf8 uses the
-// last one; tests and benchmarks hold each of them to the plain walk.
-std::span<const Utf8Walk> Utf8Walks();
 
 // Where the byte walk over a buffer of known size stops, and why: the
 // numbers behind IsValidUtf8's answer, for telling a user why a sample is

@@ -1,96 +1,13 @@
-// The settings' variables and the probes: path, signature, UTF-8, text/binary, OEM and Cyrillic.
+// The probes: path, signature, UTF-8, text/binary, OEM and Cyrillic.
 #include "VorFProc.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
-#include <string_view>
 
-#include "CIniFile.h"
 #include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
-#include "platform/FaultInjection.h"
-
-// ---- Settings -----------------------------------------------------------------
-namespace {
-
-// Code lists are written with upper-case digits only.
-constexpr int UpperHexDigit(char c) {
-  return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-// One pass over the list: every "blank, two upper-case hex digits, blank"
-// in the list padded with a blank on each side is a needle IsCodeListed
-// would find.
-constexpr CodeSet ListedCodesOf(std::string_view list) {
-  CodeSet set{};
-  const auto at = [&](std::size_t i) { // in the padded list
-    return i == 0 || i == list.size() + 1 ? ' ' : list[i - 1];
-  };
-  for (std::size_t i = 0; i + 3 < list.size() + 2; ++i) {
-    if (at(i) != ' ' || at(i + 3) != ' ') continue;
-    const int high = UpperHexDigit(at(i + 1));
-    const int low = UpperHexDigit(at(i + 2));
-    if (high >= 0 && low >= 0) set.has[high * 16 + low] = true;
-  }
-  return set;
-}
-
-// The binary codes under one binary_ignore list, as IsBinaryCode gives them.
-constexpr CodeSet BinaryCodesOf(std::string_view ignore) {
-  const CodeSet listed = ListedCodesOf(ignore);
-  CodeSet binary{};
-  for (int code = 0; code < 32; ++code)
-    binary.has[code] = IsControlCode(code) && !listed.has[code];
-  return binary;
-}
-
-} // namespace
-
-// The integers are constant-initialised: they hold their defaults before
-// any code of the module runs. The lists are constructed ahead of every
-// ordinary initialiser (the module entry's among them), whatever the order
-// of the sources in the link.
-#define CHARSIFT_DEFINE_INTEGER(key, value) constinit int key = value;
-#define CHARSIFT_DEFINE_LIST(key, value) CHARSIFT_EARLY_INIT std::string key = value;
-CHARSIFT_SETTINGS(CHARSIFT_DEFINE_INTEGER, CHARSIFT_DEFINE_LIST)
-#undef CHARSIFT_DEFINE_INTEGER
-#undef CHARSIFT_DEFINE_LIST
-
-#define CHARSIFT_INTEGER_ROW(key, value) {#key, &key, nullptr, value, nullptr},
-#define CHARSIFT_LIST_ROW(key, value) {#key, nullptr, &key, 0, value},
-constexpr SettingRow SettingsTable[kSettingCount] = {
-    CHARSIFT_SETTINGS(CHARSIFT_INTEGER_ROW, CHARSIFT_LIST_ROW)};
-#undef CHARSIFT_INTEGER_ROW
-#undef CHARSIFT_LIST_ROW
-
-// The sets hold the defaults' before any code of the module runs, too.
-#define CHARSIFT_LIST_DEFAULT(key, value) constexpr std::string_view key##_default = value;
-#define CHARSIFT_SKIP_INTEGER(key, value)
-CHARSIFT_SETTINGS(CHARSIFT_SKIP_INTEGER, CHARSIFT_LIST_DEFAULT)
-#undef CHARSIFT_LIST_DEFAULT
-#undef CHARSIFT_SKIP_INTEGER
-constinit CodeSet BinaryCodeSet = BinaryCodesOf(binary_ignore_default);
-constinit CodeSet OemIgnoredSet = ListedCodesOf(oem_ignore_default);
-
-void ApplyListSettings() {
-  BinaryCodeSet = BinaryCodesOf(binary_ignore);
-  OemIgnoredSet = ListedCodesOf(oem_ignore);
-}
-
-void ResetSettings() {
-  for (const SettingRow& row : SettingsTable) {
-    if (row.integer) *row.integer = row.integerDefault;
-    if (row.list) *row.list = row.listDefault;
-  }
-  ApplyListSettings();
-}
-
-void ReleaseListSettings() {
-  for (const SettingRow& row : SettingsTable)
-    if (row.list) std::string().swap(*row.list);
-}
+#include "platform/TestHooks.h"
 
 SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
   charsift::fault::NoteAllocation(size);
@@ -279,21 +196,6 @@ void FileRtfOrUtf8Bom(const WideString& path, bool& isRtf, bool& hasUtf8Bom, Pro
 // ---- UTF-8 without a mark -----------------------------------------------------------
 bool HandleIsUtf8(HANDLE file) { return InspectUtf8Sample(file, false).valid; }
 
-std::size_t Utf8SampleBuffer() {
-  // Concurrent clamps store the same value; the atomic access keeps them
-  // from being a data race.
-  std::atomic_ref<int> setting(utf8_buffer_size_kb);
-  int kb = setting.load(std::memory_order_relaxed);
-  if (kb < 1) {
-    kb = 1;
-    setting.store(kb, std::memory_order_relaxed);
-  } else if (kb > kMaxUtf8SampleKb) {
-    kb = kMaxUtf8SampleKb;
-    setting.store(kb, std::memory_order_relaxed);
-  }
-  return static_cast<std::size_t>(kb) * kBytesPerKb;
-}
-
 bool Utf8SampleValid(const BYTE* bytes, std::size_t bytesRead) {
   // The walk ends at the first zero: the one after the bytes read, or one
   // of theirs.
@@ -302,7 +204,7 @@ bool Utf8SampleValid(const BYTE* bytes, std::size_t bytesRead) {
 
 Utf8SampleFacts InspectUtf8Sample(HANDLE file, bool locateStop) {
   Utf8SampleFacts facts;
-  SampleBuffer sample(Utf8SampleBuffer());
+  SampleBuffer sample(Utf8BufferSize());
   facts.size = sample.Size();
   // One byte less than the buffer, so the sample always ends in a zero.
   facts.read = sample.ReadFromStart(file, static_cast<DWORD>(sample.Size() - 1), facts.bytesRead);
@@ -329,15 +231,13 @@ bool FileIsUtf8NoBom(const WideString& path, ProbeFacts* facts) {
 // one pass finds; a wider code's three digits only a three-digit entry holds.
 bool IsCodeListed(int code, const std::string& list) {
   const unsigned digits = static_cast<unsigned>(code) & 0xFFFu;
-  if (digits <= 0xFF) return ListedCodesOf(list).has[digits];
+  if (digits <= 0xFF) return ListedCodes(list).has[digits];
   // By hand: snprintf would bring the runtime's whole formatter into the module.
   static constexpr char kDigits[] = "0123456789ABCDEF";
   const char needle[] = {
       ' ', kDigits[digits >> 8], kDigits[(digits >> 4) & 0xF], kDigits[digits & 0xF], ' ', '\0'};
   return (" " + list + " ").find(needle) != std::string::npos;
 }
-
-CodeSet ListedCodes(const std::string& list) { return ListedCodesOf(list); }
 
 namespace {
 
@@ -360,8 +260,6 @@ std::int64_t FirstBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet
     if (binary.has[bytes[i]]) return static_cast<std::int64_t>(i);
   return -1;
 }
-
-int ClampTextSampleKb(int sizeKb) { return sizeKb > kMaxTextSampleKb ? kMaxTextSampleKb : sizeKb; }
 
 } // namespace
 
@@ -404,12 +302,6 @@ bool FileIsOem(const WideString& path, ProbeFacts* facts) {
 }
 
 // ---- Cyrillic letters -----------------------------------------------------------
-bool IsCyrillicLetter(BYTE b, bool oem) {
-  if (!oem) return b >= kFirst1251Letter;
-  return (b >= kFirst866Letter && b <= kLast866LowLetter) ||
-         (b >= kFirst866HighLetter && b <= kLast866Letter);
-}
-
 namespace {
 
 // The tally's pass stops looking for runs at the word rule's length; with
@@ -443,10 +335,10 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* fact
   if (!sample.read) return false;
   if (facts && sample.LongEnough() && sample.bytesRead > 0) {
     // The whole longest run, not the one the rule stops at: only for the trace.
-    const int count = static_cast<int>(sample.bytesRead);
-    for (const bool oem : {false, true}) {
-      facts->share[oem] = CyrillicShare(sample.buffer.Data(), count, oem);
-      facts->run[oem] = CyrillicRun(sample.buffer.Data(), count, oem, 0);
+    const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, 0);
+    for (const int page : {0, 1}) {
+      facts->share[page] = tally.letters[page] * 100 / sample.bytesRead;
+      facts->run[page] = tally.longest[page];
     }
   }
   return CyrillicSamplePasses(sample.buffer.Data(), sample.bytesRead, isOem);
@@ -454,9 +346,7 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* fact
 
 bool CyrillicSamplePasses(const BYTE* bytes, DWORD bytesRead, bool& isOem) {
   isOem = false;
-  if (static_cast<std::int64_t>(bytesRead) < static_cast<std::int64_t>(rus_min_size) ||
-      bytesRead == 0)
-    return false;
+  if (!ReachesCyrillicMinimum(bytesRead) || bytesRead == 0) return false;
   const int count = static_cast<int>(bytesRead);
   // Both code pages from one pass; 1251 is asked first.
   const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RunLimit());
@@ -474,12 +364,6 @@ bool FileHasCyrillic(const WideString& path, bool& isOem, ProbeFacts* facts) {
 }
 
 // ---- The numbers behind the answers ---------------------------------------------
-std::size_t TextSampleSize(int sizeKb) {
-  // A negative size is no sample at all, like 0; a huge one is capped.
-  if (sizeKb <= 0) return 0;
-  return static_cast<std::size_t>(ClampTextSampleKb(sizeKb)) * kBytesPerKb;
-}
-
 TextSampleFacts InspectTextSample(HANDLE file, int sizeKb, bool wantOem) {
   const std::size_t size = TextSampleSize(sizeKb);
   if (size == 0) return TextSampleFacts{};
@@ -549,31 +433,8 @@ bool TextSampleFacts::IsOem() const {
   return upper > 0 && leadCode >= 0 && LeadShare() >= oem_percent;
 }
 
-std::int64_t CyrillicShare(const BYTE* buffer, int count, bool oem) {
-  if (count <= 0) return 0;
-  // A limit of 1: the runs are not asked for.
-  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), 1);
-  return tally.letters[oem ? 1 : 0] * 100 / count;
-}
-
-int CyrillicRun(const BYTE* buffer, int count, bool oem, int stopAt) {
-  if (count <= 0) return 0;
-  // The longest run, or stopAt once a run reaches it: where the walk stops.
-  return TallyCyrillic(buffer, static_cast<std::size_t>(count), stopAt > 0 ? stopAt : 0)
-      .longest[oem ? 1 : 0];
-}
-
-std::size_t CyrillicSampleBuffer(int sizeKb) {
-  return static_cast<std::size_t>(sizeKb < 1                 ? 1
-                                  : sizeKb > kMaxRusSampleKb ? kMaxRusSampleKb
-                                                             : sizeKb) *
-         kBytesPerKb;
-}
-
-CyrillicSample::CyrillicSample(HANDLE file, int sizeKb) : buffer(CyrillicSampleBuffer(sizeKb)) {
+CyrillicSample::CyrillicSample(HANDLE file, int sizeKb) : buffer(CyrillicBufferSize(sizeKb)) {
   read = buffer.ReadFromStart(file, static_cast<DWORD>(buffer.Size() - 1), bytesRead);
 }
 
-bool CyrillicSample::LongEnough() const {
-  return static_cast<std::int64_t>(bytesRead) >= static_cast<std::int64_t>(rus_min_size);
-}
+bool CyrillicSample::LongEnough() const { return ReachesCyrillicMinimum(bytesRead); }

@@ -193,7 +193,7 @@ public:
       if (style == 0 && r < 50) { // valid UTF-8, now and then cut or spoilt
         const int lead = 0xC0 + Pick(0x40);
         b.push_back(static_cast<std::uint8_t>(lead));
-        int trail = lead >= 0xFC ? 5 : lead >= 0xF8 ? 4 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        int trail = reference::TrailCount(static_cast<std::uint8_t>(lead));
         if (Pick(200) == 0) --trail;
         for (int k = 0; k < trail; ++k)
           b.push_back(static_cast<std::uint8_t>(0x80 + Pick(0x40)));
@@ -260,19 +260,10 @@ TEST(Chain, MatchesTheReferenceOnRandomFiles) {
 
 // The settings as the ini file the module reads.
 std::string IniText(const reference::Settings& s) {
-  const auto line = [](const char* key, const std::string& value) {
-    return std::string(key) + "=" + value + "\n";
-  };
-  return "[ini]\n" + line("text_buffer_size_kb", std::to_string(s.textKb)) +
-         line("utf8_buffer_size_kb", std::to_string(s.utf8Kb)) +
-         line("binary_ignore", s.binaryIgnore) + line("oem_enabled", std::to_string(s.oemEnabled)) +
-         line("oem_buffer_size_kb", std::to_string(s.oemKb)) +
-         line("oem_percent", std::to_string(s.oemPercent)) + line("oem_ignore", s.oemIgnore) +
-         line("rus_enabled", std::to_string(s.rusEnabled)) +
-         line("rus_buffer_size_kb", std::to_string(s.rusKb)) +
-         line("rus_min_size", std::to_string(s.rusMinSize)) +
-         line("rus_percent", std::to_string(s.rusPercent)) +
-         line("rus_word_len", std::to_string(s.rusWordLen));
+  std::string ini = "[ini]\n";
+  for (const reference::SettingField& field : reference::kSettingFields)
+    ini += std::string(field.key) + "=" + reference::ValueText(s, field) + "\n";
+  return ini;
 }
 
 // The label --explain ends in, read from its last line.

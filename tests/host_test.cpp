@@ -6,12 +6,14 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -327,113 +329,192 @@ TEST(Host, TsvJsonJsonlAndOneField) {
   }
 }
 
-TEST(Host, ExitStatuses) {
-  const std::string missing = Text(HostPath("/no/such/file"));
-  TempDir dir;
-  dir.WriteText("f.txt", "text\n");
-  const std::string file = Text(dir / "f.txt"), folder = Text(dir.Path());
-  // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
-  // come out as these bytes, not in the console's code page.
-  const std::string cyrillic =
-      Text(HostPath("/no/such")) + kSep + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
-  struct Row {
-    std::string args;
-    int status;
-    std::string err;
-    const char* why;
-  } rows[] = {
-      {"--version", 0, "", "version only"},
-      {Quote(Example("ascii.txt")) + " " + Quote(missing), 1, missing + ": no such file or folder",
-       "missing path"},
-      {Quote(cyrillic), 1, cyrillic + ": no such file or folder",
-       "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
-      {"--bogus x", 2, "usage:", "unknown option"},
-      {"--format xml x", 2, "usage:", "bad format"},
-      {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
-      {"--format", 2, "usage:", "option without its argument"},
-      {"-r", 2, "usage:", "no path"},
-      {"-j 0 x", 2, "--jobs takes", "no workers"},
-      {"--where Size=Text x", 2, "usage:", "--where on no field"},
-      {"--where " + Quote("Encoding=DOS Rus") + " x", 2, "has no value 'DOS Rus'", "no such value"},
-      {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
-      {"--files-from " + Quote(missing), 1, missing + ": cannot read the list: no such file",
-       "list missing, with its name and the reason"},
-      {"--files-from " + Quote(folder), 1, folder + ": cannot read the list", "a folder as list"},
-      {"--files-from " + Quote("") + " x", 2, "--files-from needs a path, not an empty one",
-       "empty list name"},
-      {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3,
-       "module.so: no such file or folder", "module missing, in the host's words"},
-      {"--module " + Quote("") + " x", 2, "--module needs a path, not an empty one",
-       "empty module path"},
-      {"--explain --format tsv x", 2, "--explain does not go with --format",
-       "explain prints no rows"},
-      {"--explain --where Type=Text x", 2, "--explain does not go with --where",
-       "nor filters them"},
-      {"--explain --field Type x", 2, "--explain does not go with --field", "nor picks fields"},
-      {"--explain --summary x", 2, "--explain does not go with --summary", "nor counts them"},
-      {"--explain -j 2 x", 2, "--explain does not go with --jobs",
-       "explain runs one path at a time"},
-      {"--check-settings x", 2, "--check-settings takes no path", "settings are the module's"},
-      {"--explain " + Quote(missing), 1, missing + ": no such file or folder",
-       "explain fails a missing path as the listing does"},
-      {"--explain " + Quote(file) + " " + Quote(missing), 1, missing + ": no such file or folder",
-       "one missing path fails the whole explain"},
-      {"--where encoding=ansi --field TYPE " + Quote(file), 0, "", "names and values in any case"},
+// ---- Exit statuses ----------------------------------------------------------------
+// How a row's run is set up, beyond its arguments. Every run reads "{file}\r\n"
+// from standard input.
+enum class Setup {
+  Plain,
+  Unprivileged, // as a user who may not read {secret} (root reads any file)
+  FullOutput,   // standard output is /dev/full: every write fails
+  InFolder,     // in the temporary folder, which holds Renamed.module
+};
+
+struct StatusRow {
+  std::string args; // each {name} stands for a path or a word Expand names, quoted
+  int status;
+  std::string err; // a fragment of standard error, each {name} unquoted
+  const char* why;
+  Setup setup = Setup::Plain;
+  const char* out = nullptr; // all of standard output; null: only empty for a status above 1
+};
+void PrintTo(const StatusRow& row, std::ostream* os) { *os << row.why; }
+
+class ExitStatus : public ::testing::TestWithParam<StatusRow> {
+protected:
+  void SetUp() override { dir_.WriteText("f.txt", "text\n"); }
+
+  // text with each {name} replaced, quoted as an argument or as it is.
+  std::string Expand(std::string text, bool quoted) const {
+    const std::pair<const char*, std::string> names[] = {
+        {"{file}", Text(dir_ / "f.txt")},
+        {"{secret}", Text(dir_ / "secret.txt")},
+        {"{folder}", Text(dir_.Path())},
+        {"{missing}", Text(HostPath("/no/such/file"))},
+        // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
+        // come out as these bytes, not in the console's code page.
+        {"{cyrillic}", Text(HostPath("/no/such")) + kSep +
+                           "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"},
+        {"{nomodule}", Text(HostPath("/no/such/module.so"))},
+        {"{module}", Text(HostPath(CHARSIFT_MODULE_PATH))},
+        {"{ascii}", Example("ascii.txt")},
+        {"{russian866}", Example("russian-866.txt")},
+        {"{empty}", ""},
+        {"{dos-rus}", "Encoding=DOS Rus"},
+    };
+    for (const auto& [name, path] : names)
+      for (std::size_t at; (at = text.find(name)) != std::string::npos;)
+        text.replace(at, std::strlen(name), quoted ? Quote(path) : path);
+    return text;
+  }
+
+  Outcome Run(const StatusRow& row) const {
+    const std::string args = Expand(row.args, true), input = Expand("{file}\r\n", false);
+    if (row.setup == Setup::InFolder) {
+      fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir_ / "Renamed.module");
+      const fs::path here = fs::current_path();
+      fs::current_path(dir_.Path());
+      const Outcome run = Charsift(args, input);
+      fs::current_path(here);
+      return run;
+    }
 #ifndef _WIN32
-      {Quote(file + "/"), 1, file + "/: not a folder", "a file named as a folder"},
-      {"--explain " + Quote(file + "/"), 1, file + "/: not a folder", "the same under explain"},
-      {"--explain /dev/null", 1, "/dev/null: not a regular file", "a device fails explain too"},
-      {"/proc/self/mem", 1, "/proc/self/mem: Input/output error",
-       "a file whose read fails is told, not taken for an empty one"},
-      {"--explain /proc/self/mem", 1, "/proc/self/mem: Input/output error",
-       "and the same under explain"},
-      {"--files-from -", 1,
-       "f.txt\\r: no such file or folder (the name ends with a carriage return)",
-       "a DOS line end shown (escaped), not hidden"},
+    if (row.setup == Setup::FullOutput) {
+      const std::string err = Text(dir_ / "err");
+      const std::string command =
+          Quote(CHARSIFT_HOST_PATH) + " " + args + " </dev/null >/dev/full 2>" + Quote(err);
+      const int status = std::system(command.c_str());
+      return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFile(err)};
+    }
 #endif
-      {"--settings", 2, "--settings needs an argument", "--settings without its file"},
-      {"--settings a.ini --module b.so x", 2, "--settings does not go with --module",
-       "the module reads its own settings"},
-      {"--settings a.ini --explain x", 2, "--settings does not go with --explain",
-       "the explanation is checked against the module, under its settings"},
-      {"--files-from " + Quote(missing), 1, "cannot read the list", "list missing"},
-      {"--module " + Quote(Text(HostPath("/no/such/module.so"))) + " x", 3, "cannot load module",
-       "module missing"},
-      {"--explain --module " + Quote(Text(HostPath("/no/such/module.so"))) + " " +
-           Quote(Example("ascii.txt")),
-       3, "cannot load module", "--explain loads the module as a plain run does"},
-      {"--explain " + Quote(Example("russian-866.txt")), 0, "",
-       "the explanation agrees with the module beside charsift"},
-  };
-  for (const Row& row : rows) {
-    const Outcome run = Charsift(row.args, file + "\r\n");
-    EXPECT_EQ(run.status, row.status) << row.why << ": " << run.err;
-    EXPECT_NE(run.err.find(row.err), std::string::npos) << row.why << ": " << run.err;
-    if (row.status > 1) {
-      EXPECT_EQ(run.out, "") << row.why;
+    return Charsift(args, input);
+  }
+
+  void Check(const StatusRow& row) const {
+    const Outcome run = Run(row);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE(run.err.find(Expand(row.err, false)), std::string::npos) << run.err;
+    if (row.out) {
+      EXPECT_EQ(run.out, row.out) << run.err;
+    } else if (row.status > 1) {
+      EXPECT_EQ(run.out, "");
     }
   }
-  EXPECT_EQ(Charsift("--files-from " + Quote(folder)).out, "") << "no header before the failure";
+
+  TempDir dir_;
+};
+
+TEST_P(ExitStatus, AndWhatStandardErrorSays) {
+  const StatusRow& row = GetParam();
 #ifndef _WIN32
-  // Root reads every file: an unreadable file's reason is checked in a child
-  // that has dropped root, in the listing, in explain and through the exports.
-  dir.WriteText("secret.txt", "text\n");
-  const std::string secret = Text(dir / "secret.txt");
-  fs::permissions(dir / "secret.txt", fs::perms::none);
-  const int unreadable = RunUnprivileged([&] {
-    if (std::ifstream(secret).good()) return false;
-    for (const std::string& args :
-         {std::string(), std::string("--explain "),
-          "--module " + Quote(Text(HostPath(CHARSIFT_MODULE_PATH))) + " "}) {
-      const Outcome run = Charsift(args + Quote(secret));
-      EXPECT_EQ(run.status, 1) << args << run.err;
-      EXPECT_NE(run.err.find(secret + ": permission denied"), std::string::npos) << args << run.err;
-    }
-    return true;
-  });
-  EXPECT_NE(unreadable, 1) << "a check failed in the child, printed above";
+  if (row.setup == Setup::Unprivileged) {
+    const std::string secret = Text(dir_.WriteText("secret.txt", "text\n"));
+    fs::permissions(secret, fs::perms::none);
+    const int result = RunUnprivileged([&] {
+      if (std::ifstream(secret).good()) return false;
+      Check(row);
+      return true;
+    });
+    if (result == kCannotTest) GTEST_SKIP() << "no user here is kept from reading the file";
+    EXPECT_EQ(result, 0) << "a check failed in the child, printed above";
+    return;
+  }
 #endif
-  // Settings values the module ignores are each named, with the rule they break.
+  Check(row);
+}
+
+const StatusRow kStatusRows[] = {
+    {"--version", 0, "", "version only", Setup::Plain, "charsift " CHARSIFT_VERSION "\n"},
+    {"{ascii} {missing}", 1, "{missing}: no such file or folder", "missing path"},
+    {"{cyrillic}", 1, "{cyrillic}: no such file or folder",
+     "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
+    {"--bogus x", 2, "usage:", "unknown option"},
+    {"--format xml x", 2, "usage:", "bad format"},
+    {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
+    {"--format", 2, "usage:", "option without its argument"},
+    {"-r", 2, "usage:", "no path"},
+    {"-j 0 x", 2, "--jobs takes", "no workers"},
+    {"--where Size=Text x", 2, "usage:", "--where on no field"},
+    {"--where {dos-rus} x", 2, "has no value 'DOS Rus'", "no such value"},
+    {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
+    {"--files-from {missing}", 1, "{missing}: cannot read the list: no such file",
+     "list missing, with its name and the reason"},
+    {"--files-from {folder}", 1, "{folder}: cannot read the list",
+     "a folder as list, and no header before the failure", Setup::Plain, ""},
+    {"--files-from {empty} x", 2, "--files-from needs a path, not an empty one", "empty list name"},
+    {"--module {nomodule} x", 3, "module.so: no such file or folder",
+     "module missing, in the host's words"},
+    {"--module {empty} x", 2, "--module needs a path, not an empty one", "empty module path"},
+    {"--explain --format tsv x", 2, "--explain does not go with --format",
+     "explain prints no rows"},
+    {"--explain --where Type=Text x", 2, "--explain does not go with --where", "nor filters them"},
+    {"--explain --field Type x", 2, "--explain does not go with --field", "nor picks fields"},
+    {"--explain --summary x", 2, "--explain does not go with --summary", "nor counts them"},
+    {"--explain -j 2 x", 2, "--explain does not go with --jobs", "explain runs one path at a time"},
+    {"--check-settings x", 2, "--check-settings takes no path", "settings are the module's"},
+    {"--explain {missing}", 1, "{missing}: no such file or folder",
+     "explain fails a missing path as the listing does"},
+    {"--explain {file} {missing}", 1, "{missing}: no such file or folder",
+     "one missing path fails the whole explain"},
+    {"--where encoding=ansi --field TYPE {file}", 0, "", "names and values in any case"},
+    {"--settings", 2, "--settings needs an argument", "--settings without its file"},
+    {"--settings a.ini --module b.so x", 2, "--settings does not go with --module",
+     "the module reads its own settings"},
+    {"--settings a.ini --explain x", 2, "--settings does not go with --explain",
+     "the explanation is checked against the module, under its settings"},
+    {"--files-from {missing}", 1, "cannot read the list", "list missing"},
+    {"--module {nomodule} x", 3, "cannot load module", "module missing"},
+    {"--explain --module {nomodule} {ascii}", 3, "cannot load module",
+     "--explain loads the module as a plain run does"},
+    {"--explain {russian866}", 0, "", "the explanation agrees with the module beside charsift"},
+    {"--field Type --format tsv --module Renamed.module f.txt", 0, "",
+     "a module path is a path: a bare name is a file in the current folder", Setup::InFolder,
+     "Text\tf.txt\n"},
+#ifndef _WIN32
+    {"{file}/", 1, "{file}/: not a folder", "a file named as a folder"},
+    {"--explain {file}/", 1, "{file}/: not a folder", "the same under explain"},
+    {"--explain /dev/null", 1, "/dev/null: not a regular file", "a device fails explain too"},
+    {"/proc/self/mem", 1, "/proc/self/mem: Input/output error",
+     "a file whose read fails is told, not taken for an empty one"},
+    {"--explain /proc/self/mem", 1, "/proc/self/mem: Input/output error",
+     "and the same under explain"},
+    {"--files-from -", 1, "f.txt\\r: no such file or folder (the name ends with a carriage return)",
+     "a DOS line end shown (escaped), not hidden"},
+    {"{secret}", 1, "{secret}: permission denied", "an unreadable file, listed",
+     Setup::Unprivileged},
+    {"--explain {secret}", 1, "{secret}: permission denied", "an unreadable file, explained",
+     Setup::Unprivileged},
+    {"--module {module} {secret}", 1, "{secret}: permission denied",
+     "an unreadable file, through the exports", Setup::Unprivileged},
+    // A write to standard output that fails is an error in every mode.
+    {"--help", 1, "charsift: cannot write the output", "output fails: help", Setup::FullOutput},
+    {"--version", 1, "charsift: cannot write the output", "output fails: version",
+     Setup::FullOutput},
+    {"--explain {file}", 1, "charsift: cannot write the output", "output fails: explain",
+     Setup::FullOutput},
+    {"{file}", 1, "charsift: cannot write the output", "output fails: a row", Setup::FullOutput},
+    {"--format json -r {folder}", 1, "charsift: cannot write the output",
+     "output fails: a JSON walk", Setup::FullOutput},
+    {"--check-settings", 1, "charsift: cannot write the output", "output fails: check settings",
+     Setup::FullOutput},
+#endif
+};
+INSTANTIATE_TEST_SUITE_P(Rows, ExitStatus, ::testing::ValuesIn(kStatusRows), NamedByWhy());
+
+// Settings values the module ignores are each named, with the rule they
+// break, by --check-settings and by --explain.
+TEST(Host, CheckSettingsNamesEachIgnoredValue) {
+  TempDir dir;
+  const std::string file = Text(dir.WriteText("f.txt", "text\n"));
   fs::create_directories(dir / "m");
   fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "m" / "Charsift.wdx");
   const std::string module = " --module " + Quote(Text(dir / "m" / "Charsift.wdx"));
@@ -451,6 +532,8 @@ TEST(Host, ExitStatuses) {
       {"colour=red", "ignored colour=red: no such setting", "an unknown key"},
       {"colour=\x1b[31m", "ignored colour=\\x1b[31m: no such setting",
        "a control code is escaped, never sent to the terminal"},
+      {"rus\x7Fpercent=25", "ignored rus\\x7fpercent=25: no such setting",
+       "DEL is no '_' in a key, though the two differ only in bit 0x20"},
       {"rus_percent=25\nrus_percent=26", "ignored rus_percent=26: only the first", "a second line"},
   };
   for (const SettingsRow& row : settingsRows) {
@@ -470,29 +553,11 @@ TEST(Host, ExitStatuses) {
   dir.WriteText("m/Charsift.example.ini", "[ini]\n");
   EXPECT_NE(Charsift("--explain" + module + " " + Quote(file)).out.find("could not be copied"),
             std::string::npos);
-  // A module path is a path: a bare name is a file in the current folder.
-  fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "Renamed.module");
-  const fs::path here = fs::current_path();
-  fs::current_path(dir.Path());
-  const Outcome bare = Charsift("--field Type --format tsv --module Renamed.module f.txt");
-  fs::current_path(here);
-  EXPECT_EQ(bare.status, 0) << bare.err;
-  EXPECT_EQ(bare.out, "Text\tf.txt\n") << bare.err;
-#ifndef _WIN32
-  // A write to standard output that fails is an error in every mode.
-  for (const std::string& args :
-       std::vector<std::string>{"--help", "--version", "--explain " + Quote(file), Quote(file),
-                                "--format json -r " + Quote(folder), "--check-settings"}) {
-    const std::string command =
-        Quote(CHARSIFT_HOST_PATH) + " " + args + " >/dev/full 2>" + Quote(Text(dir / "err"));
-    const int status = std::system(command.c_str());
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << args;
-    EXPECT_NE(ReadFile(dir / "err").find("charsift: cannot write the output"), std::string::npos)
-        << args;
-  }
-#endif
-  EXPECT_EQ(Charsift("--version").out, "charsift " CHARSIFT_VERSION "\n");
-  // A path that cannot be read is still a row, and is told once.
+}
+
+// A path that cannot be read is still a row, and is told once.
+TEST(Host, AnUnreadablePathIsStillARow) {
+  const std::string missing = Text(HostPath("/no/such/file"));
   const Outcome partial = Charsift(Quote(Example("ascii.txt")) + " " + Quote(missing) +
                                    " --format tsv --field Encoding -j 2");
   const std::vector<std::string> lines = Lines(partial.out);
@@ -500,12 +565,19 @@ TEST(Host, ExitStatuses) {
   EXPECT_EQ(lines[0], "ANSI\t" + TsvText(Example("ascii.txt")));
   EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t" + TsvText(missing));
   EXPECT_EQ(Count(partial.err, "no such file"), 1u) << partial.err;
+}
+
+TEST(Host, HelpNamesTheFormatsOptionsAndStatuses) {
   const std::string help = Charsift("--help").out;
   for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
                            "1 to 256", "--files-from", "-L, --follow", "--check-settings",
                            "\n      --  ", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
-  // --help and the man page's OPTIONS list the same options.
+}
+
+// --help and the man page's OPTIONS list the same options.
+TEST(Host, HelpAndManPageListTheSameOptions) {
+  const std::string help = Charsift("--help").out;
   const auto options = [](const std::string& text) { // -r, --files-from, ... after a blank
     const auto word = [](char c) {
       return std::isalnum(static_cast<unsigned char>(c)) || c == '-';

@@ -2,6 +2,7 @@
 #include <functional>
 #include <string>
 
+#include "OpenHandles.h"
 #include "TestSupport.h"
 #include "platform/FaultInjection.h"
 
@@ -126,13 +127,6 @@ TEST(Signatures, FileHeldOpenForWritingIsStillRead) {
   CloseHandle(writer);
 }
 #else
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for (auto it = fs::directory_iterator("/proc/self/fd"); it != fs::directory_iterator(); ++it)
-    ++count;
-  return count;
-}
-
 // Every path-level probe closes what it opened, on success and on failure.
 TEST(Signatures, PathProbesCloseTheirHandles) {
   SettingsGuard settings;
@@ -150,7 +144,7 @@ TEST(Signatures, PathProbesCloseTheirHandles) {
       {"IsFolder", [&] { IsFolder(text); }},
   };
   for (const auto& [name, probe] : probes) {
-    const std::size_t before = OpenDescriptors();
+    const long before = OpenHandles();
     for (int i = 0; i < 200; ++i)
       probe();
     // A failed read and a failed sample allocation still close the file.
@@ -162,7 +156,7 @@ TEST(Signatures, PathProbesCloseTheirHandles) {
       }
       charsift::fault::Reset();
     }
-    EXPECT_EQ(OpenDescriptors(), before) << name;
+    EXPECT_EQ(OpenHandles(), before) << name;
   }
 }
 #endif

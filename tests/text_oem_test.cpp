@@ -122,15 +122,27 @@ INSTANTIATE_TEST_SUITE_P(Rows, BinaryIgnore, ::testing::Values(
 ), NamedByWhy());
 // clang-format on
 
-// ---- Text samples -------------------------------------------------------------
-struct TextRow {
+// ---- Text and OEM samples ------------------------------------------------------
+// A file's bytes, the integer setting and the code list the probe runs
+// under, and its answer.
+struct SampleRow {
   Bytes content;
-  int textKb;
-  std::string ignore;
-  bool text;
+  int setting;      // text_buffer_size_kb, or oem_percent
+  std::string list; // binary_ignore, or oem_ignore
+  bool expected;
   const char* why;
 };
-void PrintTo(const TextRow& row, std::ostream* os) { *os << row.why; }
+void PrintTo(const SampleRow& row, std::ostream* os) { *os << row.why; }
+
+bool ProbeUnder(const SampleRow& row, int& setting, std::string& list,
+                bool (*probe)(const WideString&, ProbeFacts*)) {
+  SettingsGuard settings;
+  TempDir dir;
+  setting = row.setting;
+  list = row.list;
+  ApplyListSettings();
+  return probe(Wide(dir.Write("sample.txt", row.content)), nullptr);
+}
 
 Bytes TextWithAt(std::size_t size, std::size_t at, std::uint8_t code) {
   Bytes b = Repeat('t', size);
@@ -138,32 +150,29 @@ Bytes TextWithAt(std::size_t size, std::size_t at, std::uint8_t code) {
   return b;
 }
 
-class TextSample : public ::testing::TestWithParam<TextRow> {};
+class TextSample : public ::testing::TestWithParam<SampleRow> {};
 
 TEST_P(TextSample, FileIsText) {
-  SettingsGuard settings;
-  TempDir dir;
-  const TextRow& row = GetParam();
-  text_buffer_size_kb = row.textKb;
-  binary_ignore = row.ignore;
-  ApplyListSettings();
-  EXPECT_EQ(FileIsText(Wide(dir.Write("t.txt", row.content))), row.text) << row.why;
+  const SampleRow& row = GetParam();
+  EXPECT_EQ(ProbeUnder(row, text_buffer_size_kb, binary_ignore, FileIsText), row.expected)
+      << row.why;
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, TextSample, ::testing::Values(
-  TextRow{TextWithAt(2000, 0, 0), 1, "", false, "zero first"},
-  TextRow{TextWithAt(2000, 700, 0), 1, "", false, "zero inside the sample"},
-  TextRow{TextWithAt(2000, 1023, 0), 1, "", false, "the sample is the full 1024 bytes"},
-  TextRow{TextWithAt(2000, 1024, 0), 1, "", true, "zero just beyond the sample"},
-  TextRow{TextWithAt(2000, 1024, 0), 2, "", false, "a bigger setting reads further"},
-  TextRow{TextWithAt(2000, 3, 0), 1, "00", true, "listed zero"},
-  TextRow{TextWithAt(2000, 3, 0x7F), 1, "", true, "DEL is text"},
-  TextRow{B({'a'}), 0, "", false, "no sample: not text"},
-  TextRow{B({'a'}), -1, "", false, "negative sample: not text"},
-  TextRow{Repeat('t', 2048), 2000000000, "", true, "a huge setting is capped, not honoured"},
-  TextRow{TextWithAt(2048, 1500, 1), 2000000000, "", false, "the capped sample still covers 2 KB"},
-  TextRow{Bytes{}, 0, "", true, "an empty file is text whatever the sample size"}
+  SampleRow{TextWithAt(2000, 0, 0), 1, "", false, "zero first"},
+  SampleRow{TextWithAt(2000, 700, 0), 1, "", false, "zero inside the sample"},
+  SampleRow{TextWithAt(2000, 1023, 0), 1, "", false, "the sample is the full 1024 bytes"},
+  SampleRow{TextWithAt(2000, 1024, 0), 1, "", true, "zero just beyond the sample"},
+  SampleRow{TextWithAt(2000, 1024, 0), 2, "", false, "a bigger setting reads further"},
+  SampleRow{TextWithAt(2000, 3, 0), 1, "00", true, "listed zero"},
+  SampleRow{TextWithAt(2000, 3, 0x7F), 1, "", true, "DEL is text"},
+  SampleRow{B({'a'}), 0, "", false, "no sample: not text"},
+  SampleRow{B({'a'}), -1, "", false, "negative sample: not text"},
+  SampleRow{Repeat('t', 2048), 2000000000, "", true, "a huge setting is capped, not honoured"},
+  SampleRow{TextWithAt(2048, 1500, 1), 2000000000, "", false,
+            "the capped sample still covers 2 KB"},
+  SampleRow{Bytes{}, 0, "", true, "an empty file is text whatever the sample size"}
 ), NamedByWhy());
 // clang-format on
 
@@ -190,15 +199,6 @@ TEST(TextSample, MissingFileIsNeitherTextNorOem) {
 }
 
 // ---- OEM statistics ---------------------------------------------------------------
-struct OemRow {
-  Bytes content;
-  int percent;
-  std::string ignore;
-  bool oem;
-  const char* why;
-};
-void PrintTo(const OemRow& row, std::ostream* os) { *os << row.why; }
-
 // The parts in order, then ASCII text up to 1024 bytes.
 Bytes Sample(std::initializer_list<Bytes> parts) {
   Bytes b = Concat(parts);
@@ -206,16 +206,11 @@ Bytes Sample(std::initializer_list<Bytes> parts) {
   return b;
 }
 
-class OemShare : public ::testing::TestWithParam<OemRow> {};
+class OemShare : public ::testing::TestWithParam<SampleRow> {};
 
 TEST_P(OemShare, FileIsOem) {
-  SettingsGuard settings;
-  TempDir dir;
-  const OemRow& row = GetParam();
-  oem_percent = row.percent;
-  oem_ignore = row.ignore;
-  ApplyListSettings();
-  EXPECT_EQ(FileIsOem(Wide(dir.Write("o.txt", row.content))), row.oem) << row.why;
+  const SampleRow& row = GetParam();
+  EXPECT_EQ(ProbeUnder(row, oem_percent, oem_ignore, FileIsOem), row.expected) << row.why;
 }
 
 const std::string kAllTested = [] {
@@ -230,30 +225,31 @@ const std::string kAllTested = [] {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, OemShare, ::testing::Values(
-  OemRow{Sample({Repeat(0xB3, 18), Repeat(0xE0, 82)}), 18, "AB BB", true, "18 of 100 reaches 18"},
-  OemRow{Sample({Repeat(0xB3, 17), Repeat(0xE0, 83)}), 18, "AB BB", false, "E0 is never tested"},
-  OemRow{Sample({Repeat(0xC4, 179), Repeat(0xE0, 821)}), 18, "AB BB", false, "179/1000 is 17"},
-  OemRow{Sample({Repeat(0xC4, 180), Repeat(0xE0, 820)}), 18, "AB BB", true, "180/1000 is 18"},
-  OemRow{Sample({Repeat(0xBB, 100)}), 18, "AB BB", false, "BB is in the default list"},
-  OemRow{Sample({Repeat(0xBB, 100)}), 18, "", true, "an empty list tests BB"},
-  OemRow{Sample({Repeat(0xBB, 50), Repeat(0xC4, 50)}), 51, "AB BB", false,
-         "a listed code still counts in the total"},
-  OemRow{Sample({Repeat(0xB0, 100)}), 18, "AB BB", true, "B0 is the first tested code"},
-  OemRow{Sample({Repeat(0xDF, 100)}), 18, "AB BB", true, "DF is the last of the range"},
-  OemRow{Sample({Repeat(0xFF, 100)}), 18, "AB BB", true, "FF is tested too"},
-  OemRow{Sample({Repeat(0xAF, 100)}), 18, "AB BB", false, "AF lies below the range"},
-  OemRow{Sample({Repeat(0xFE, 100)}), 18, "AB BB", false, "FE lies outside"},
-  OemRow{Sample({B({0xE0})}), 0, "AB BB", true, "percent 0: one high byte is enough"},
-  OemRow{Sample({B({0x80})}), -5, "AB BB", true, "negative percent likewise"},
-  OemRow{Sample({B({0x80})}), 0, kAllTested, false, "no unlisted tested code is left"},
-  OemRow{Sample({Repeat(0xC4, 100)}), 100, "AB BB", true, "percent 100 needs every high byte"},
-  OemRow{Sample({Repeat(0xC4, 100)}), 101, "AB BB", false, "percent above 100: never"},
-  OemRow{Sample({}), 0, "AB BB", false, "no high byte: never OEM"},
-  OemRow{Sample({Repeat(0xC4, 100), B({0x00})}), 18, "AB BB", false, "not text: never OEM"},
-  OemRow{Concat({Repeat(0xC4, 100), TextWithAt(924, 923, 0)}), 18, "AB BB", false,
-         "the OEM sample is the full 1024 bytes"},
-  OemRow{Concat({Repeat(0xC4, 100), TextWithAt(925, 924, 0)}), 18, "AB BB", true,
-         "a zero beyond the OEM sample is not seen"}
+  SampleRow{Sample({Repeat(0xB3, 18), Repeat(0xE0, 82)}), 18, "AB BB", true,
+            "18 of 100 reaches 18"},
+  SampleRow{Sample({Repeat(0xB3, 17), Repeat(0xE0, 83)}), 18, "AB BB", false, "E0 is never tested"},
+  SampleRow{Sample({Repeat(0xC4, 179), Repeat(0xE0, 821)}), 18, "AB BB", false, "179/1000 is 17"},
+  SampleRow{Sample({Repeat(0xC4, 180), Repeat(0xE0, 820)}), 18, "AB BB", true, "180/1000 is 18"},
+  SampleRow{Sample({Repeat(0xBB, 100)}), 18, "AB BB", false, "BB is in the default list"},
+  SampleRow{Sample({Repeat(0xBB, 100)}), 18, "", true, "an empty list tests BB"},
+  SampleRow{Sample({Repeat(0xBB, 50), Repeat(0xC4, 50)}), 51, "AB BB", false,
+            "a listed code still counts in the total"},
+  SampleRow{Sample({Repeat(0xB0, 100)}), 18, "AB BB", true, "B0 is the first tested code"},
+  SampleRow{Sample({Repeat(0xDF, 100)}), 18, "AB BB", true, "DF is the last of the range"},
+  SampleRow{Sample({Repeat(0xFF, 100)}), 18, "AB BB", true, "FF is tested too"},
+  SampleRow{Sample({Repeat(0xAF, 100)}), 18, "AB BB", false, "AF lies below the range"},
+  SampleRow{Sample({Repeat(0xFE, 100)}), 18, "AB BB", false, "FE lies outside"},
+  SampleRow{Sample({B({0xE0})}), 0, "AB BB", true, "percent 0: one high byte is enough"},
+  SampleRow{Sample({B({0x80})}), -5, "AB BB", true, "negative percent likewise"},
+  SampleRow{Sample({B({0x80})}), 0, kAllTested, false, "no unlisted tested code is left"},
+  SampleRow{Sample({Repeat(0xC4, 100)}), 100, "AB BB", true, "percent 100 needs every high byte"},
+  SampleRow{Sample({Repeat(0xC4, 100)}), 101, "AB BB", false, "percent above 100: never"},
+  SampleRow{Sample({}), 0, "AB BB", false, "no high byte: never OEM"},
+  SampleRow{Sample({Repeat(0xC4, 100), B({0x00})}), 18, "AB BB", false, "not text: never OEM"},
+  SampleRow{Concat({Repeat(0xC4, 100), TextWithAt(924, 923, 0)}), 18, "AB BB", false,
+            "the OEM sample is the full 1024 bytes"},
+  SampleRow{Concat({Repeat(0xC4, 100), TextWithAt(925, 924, 0)}), 18, "AB BB", true,
+            "a zero beyond the OEM sample is not seen"}
 ), NamedByWhy());
 // clang-format on
 

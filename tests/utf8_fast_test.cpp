@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "Kernels.h"
 #include "TVorUTF8Detect.h"
 #include "TestSupport.h"
 #include "reference/ReferenceUtf8.h"
@@ -19,9 +20,10 @@ void ExpectSameAsReference(const Bytes& content) {
   std::copy(content.begin(), content.end(), exact.get());
   for (bool flag : {true, false}) {
     const bool expected = reference::IsValidUtf8(content.data(), content.size(), flag);
-    for (const Utf8Walk& walk : Utf8Walks())
-      ASSERT_EQ(walk.walk(exact.get(), content.size(), flag), expected)
-          << walk.name << ", size " << content.size() << ", flag " << flag << ": " << Hex(content);
+    for (const Kernels* kernels : RunnableKernels())
+      ASSERT_EQ(kernels->utf8Walk(exact.get(), content.size(), flag), expected)
+          << kernels->name << ", size " << content.size() << ", flag " << flag << ": "
+          << Hex(content);
     ASSERT_EQ(IsValidUtf8(exact.get(), content.size(), flag), expected);
   }
   Bytes terminated = content;
@@ -118,13 +120,14 @@ TEST(Utf8FastWalk, AgreesOnLongMixedText) {
   }
 }
 
-TEST(Utf8FastWalk, ThisProcessorRunsAVectorWalk) {
+TEST(Kernels, ThisProcessorRunsAVectorSet) {
   // Every x86 processor of this century has SSE2; without it the module
   // still works, at a fraction of the speed.
 #if defined(__x86_64__) || defined(__i386__)
-  EXPECT_GE(Utf8Walks().size(), 2u);
+  EXPECT_GE(RunnableKernels().size(), 2u);
 #endif
-  EXPECT_STREQ(Utf8Walks().front().name, "words");
+  EXPECT_STREQ(RunnableKernels().front()->name, "plain");
+  EXPECT_EQ(&ChosenKernels(), RunnableKernels().back());
 }
 
 } // namespace

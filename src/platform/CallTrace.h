@@ -1,7 +1,7 @@
 // A bench-only record of the system calls a query asks the layer for, so
 // that the benchmark's floor replays exactly the module's own calls, in its
-// own order, whatever the chain does. Compiled in only where
-// CHARSIFT_CALL_TRACE is defined; elsewhere every note is a no-op.
+// own order, whatever the chain does. A test hook (TestHooks.h): compiled in
+// only where CHARSIFT_TEST_HOOKS is defined; elsewhere every note is a no-op.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ struct Call {
   std::uint32_t bytes; // for a read: the count asked for
 };
 
-#ifdef CHARSIFT_CALL_TRACE
+#ifdef CHARSIFT_TEST_HOOKS
 // Records the calls of this thread into `calls` until Stop.
 void Start(std::vector<Call>* calls);
 void Stop();

@@ -1,6 +1,6 @@
-// A test-only switch that makes the k-th call of a kind fail. Compiled in
-// only where CHARSIFT_FAULT_INJECTION is defined (the test build); in the
-// shipped module every check is a constant false.
+// A test-only switch that makes the k-th call of a kind fail. A test hook
+// (TestHooks.h): compiled in only where CHARSIFT_TEST_HOOKS is defined; in
+// the shipped module every check is a constant false.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,11 @@ namespace charsift::fault {
 
 enum class Call { CreateFileW, ReadFile, SetFilePointer, FindFirstFileW, Allocation, Count };
 
-#ifdef CHARSIFT_FAULT_INJECTION
+#ifdef CHARSIFT_TEST_HOOKS
 // Arms the k-th (1-based) call of that kind from now on to fail; 0 disarms.
 void FailNth(Call call, int k);
-// Disarms every kind and zeroes the counters.
+// Disarms every kind and zeroes the counters. The counters run from the
+// first Reset or arming call on; until then every check is idle.
 void Reset();
 // Calls of that kind seen since the last Reset.
 int Seen(Call call);

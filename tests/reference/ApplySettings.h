@@ -1,43 +1,73 @@
-// Puts the reference's settings into the module's process-wide ones, so a
-// differential test and a fuzzer hand both sides the same twelve values.
+// Puts the reference's settings into the module's process-wide ones and
+// back, so a differential test and a fuzzer hand both sides the same values.
+// Both directions walk the module's SettingsTable; the one table below says
+// which reference member each key is, so a new setting is one row here.
 #pragma once
 
-#include "VorFProc.h"
+#include <stdexcept>
+#include <string>
+
+#include "Settings.h"
 #include "reference/ReferenceClassifier.h"
 
 namespace reference {
 
+struct SettingField {
+  const char* key;
+  int Settings::*integer; // null for a list
+  std::string Settings::*list;
+};
+
+inline constexpr SettingField kSettingFields[] = {
+    {"text_buffer_size_kb", &Settings::textKb, nullptr},
+    {"utf8_buffer_size_kb", &Settings::utf8Kb, nullptr},
+    {"binary_ignore", nullptr, &Settings::binaryIgnore},
+    {"oem_enabled", &Settings::oemEnabled, nullptr},
+    {"oem_buffer_size_kb", &Settings::oemKb, nullptr},
+    {"oem_percent", &Settings::oemPercent, nullptr},
+    {"oem_ignore", nullptr, &Settings::oemIgnore},
+    {"rus_enabled", &Settings::rusEnabled, nullptr},
+    {"rus_buffer_size_kb", &Settings::rusKb, nullptr},
+    {"rus_min_size", &Settings::rusMinSize, nullptr},
+    {"rus_percent", &Settings::rusPercent, nullptr},
+    {"rus_word_len", &Settings::rusWordLen, nullptr},
+};
+
+// The reference member of a module setting. A key the table lacks throws:
+// a setting the reference never sets would pass every comparison unseen.
+inline const SettingField& FieldOf(const SettingRow& row) {
+  for (const SettingField& field : kSettingFields)
+    if (std::string(field.key) == row.key && (field.integer != nullptr) == (row.integer != nullptr))
+      return field;
+  throw std::logic_error(std::string("the reference has no setting ") + row.key);
+}
+
+// A setting's value as a settings file writes it.
+inline std::string ValueText(const Settings& s, const SettingField& field) {
+  return field.integer ? std::to_string(s.*field.integer) : s.*field.list;
+}
+
 inline void ApplyToModule(const Settings& s) {
-  text_buffer_size_kb = s.textKb;
-  utf8_buffer_size_kb = s.utf8Kb;
-  binary_ignore = s.binaryIgnore;
-  oem_enabled = s.oemEnabled;
-  oem_buffer_size_kb = s.oemKb;
-  oem_percent = s.oemPercent;
-  oem_ignore = s.oemIgnore;
-  rus_enabled = s.rusEnabled;
-  rus_buffer_size_kb = s.rusKb;
-  rus_min_size = s.rusMinSize;
-  rus_percent = s.rusPercent;
-  rus_word_len = s.rusWordLen;
+  for (const SettingRow& row : SettingsTable) {
+    const SettingField& field = FieldOf(row);
+    if (row.integer)
+      *row.integer = s.*field.integer;
+    else
+      *row.list = s.*field.list;
+  }
   ApplyListSettings();
 }
 
 // The module's settings as they stand, for the reference.
 inline Settings FromModule() {
   Settings s;
-  s.textKb = text_buffer_size_kb;
-  s.utf8Kb = utf8_buffer_size_kb;
-  s.binaryIgnore = binary_ignore;
-  s.oemEnabled = oem_enabled;
-  s.oemKb = oem_buffer_size_kb;
-  s.oemPercent = oem_percent;
-  s.oemIgnore = oem_ignore;
-  s.rusEnabled = rus_enabled;
-  s.rusKb = rus_buffer_size_kb;
-  s.rusMinSize = rus_min_size;
-  s.rusPercent = rus_percent;
-  s.rusWordLen = rus_word_len;
+  for (const SettingRow& row : SettingsTable) {
+    const SettingField& field = FieldOf(row);
+    if (row.integer)
+      s.*field.integer = *row.integer;
+    else
+      s.*field.list = *row.list;
+  }
   return s;
 }
 

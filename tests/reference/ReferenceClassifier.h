@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "reference/ReferenceUtf8.h"
+
 namespace reference {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -62,29 +64,7 @@ inline bool IsText(const Bytes& sample, const std::string& ignore) {
 
 // Valid up to the first zero byte, a cut last sequence allowed, and some
 // byte reached while a continuation byte was due.
-inline bool IsUtf8(const Bytes& sample) {
-  const auto end = std::find(sample.begin(), sample.end(), 0);
-  const Bytes s(sample.begin(), end);
-  auto isTrail = [](std::uint8_t b) { return b >= 0x80 && b <= 0xBF; };
-  bool multi = false;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const std::uint8_t b = s[i++];
-    if (isTrail(b)) return false;
-    const int due = b >= 0xFC   ? 5
-                    : b >= 0xF8 ? 4
-                    : b >= 0xF0 ? 3
-                    : b >= 0xE0 ? 2
-                    : b >= 0xC0 ? 1
-                                : 0;
-    for (int k = 0; k < due; ++k) {
-      if (i == s.size()) return multi;
-      multi = true;
-      if (!isTrail(s[i++])) return false;
-    }
-  }
-  return multi;
-}
+inline bool IsUtf8(const Bytes& sample) { return IsValidUtf8(sample.data(), sample.size(), true); }
 
 inline bool IsOem(const Bytes& sample, const Settings& s) {
   if (sample.empty() || !IsText(sample, s.binaryIgnore)) return false;

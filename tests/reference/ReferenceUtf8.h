@@ -1,5 +1,5 @@
-// The UTF-8 walk written out plainly, one byte at a time, as the oracle for
-// the fast walk (tests and fuzzers).
+// The UTF-8 walk written out plainly, one byte at a time: the oracle for the
+// fast walk and the reference chain's UTF-8 step (tests and fuzzers).
 #pragma once
 
 #include <cstddef>

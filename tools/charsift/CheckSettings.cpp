@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "AsciiText.h"
 #include "CIniFile.h"
 #include "Charsift.h"
 #include "Output.h"
+#include "Platform.h"
 
 namespace fs = std::filesystem;
 
@@ -19,34 +23,18 @@ namespace {
 
 // Paths, keys and values are shown as the table shows names: a control code
 // in a settings file cannot drive the terminal.
-std::string Escaped(const std::string& text) { return host::TableEscaped(text); }
+std::string Escaped(const std::string& text) { return charsift::cli::TableEscaped(text); }
 std::string ShownPath(const std::string& path) {
-  return host::TableEscaped(host::Shown(fs::path(path)));
+  return charsift::cli::TableEscaped(charsift::cli::Shown(fs::path(path)));
 }
 
 const char kSection[] = "ini";
-const char kBlanks[] = " \t\r";
 
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-bool SameKey(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  return true;
-}
-
-const SettingRow* RowOf(const std::string& key) {
+const SettingRow* RowOf(std::string_view key) {
   for (const SettingRow& row : SettingsTable)
-    if (SameKey(key, row.key)) return &row;
+    if (EqualsIgnoringCase(key, row.key)) return &row;
   return nullptr;
 }
-
-bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 // A code list as the classifier matches it: entries of exactly two
 // upper-case hex digits, separated by spaces alone.
@@ -56,45 +44,18 @@ bool IsCodeList(const std::string& text) {
     while (i < text.size() && text[i] == ' ')
       ++i;
     if (i == text.size()) return true;
-    if (i + 1 >= text.size() || !IsUpperHex(text[i]) || !IsUpperHex(text[i + 1])) return false;
+    if (i + 1 >= text.size() || HexDigit(text[i], HexCase::UpperOnly) < 0 ||
+        HexDigit(text[i + 1], HexCase::UpperOnly) < 0)
+      return false;
     i += 2;
     if (i < text.size() && text[i] != ' ') return false;
   }
 }
 
-// The key of each "key=value" line, with the section it is in; the values
-// themselves are read back through the module's own reader.
-struct Line {
-  std::string section, key, text;
-};
-
-std::vector<Line> KeyLines(std::istream& in) {
-  std::vector<Line> lines;
-  std::string section;
-  bool first = true;
-  for (std::string line; std::getline(in, line); first = false) {
-    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-    line = Trimmed(line);
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      section = Trimmed(line.substr(1, line.find(']') - 1));
-      continue;
-    }
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      lines.push_back({section, Trimmed(line.substr(0, equals)), Trimmed(line.substr(equals + 1))});
-  }
-  return lines;
-}
-
 } // namespace
 
 int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
-  std::string module;
-  try {
-    module = modulePath.string(); // the module names its settings in the ANSI code page
-  } catch (const std::exception&) {
-  }
+  const std::string module = charsift::cli::AnsiPath(modulePath);
   if (module.empty()) {
     if (full)
       std::fprintf(out, "settings: none can be named: the built-in defaults are in force\n");
@@ -124,12 +85,17 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
                  ShownPath(settings).c_str());
     return 1;
   }
+  // The keys are enumerated here; their values are read back through the
+  // module's own reader.
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   std::vector<const SettingRow*> seen;
-  for (const Line& line : KeyLines(in)) {
+  IniKeyReader reader(text);
+  for (IniKeyLine line; reader.Next(line);) {
     const SettingRow* row = RowOf(line.key);
+    const std::string_view section = line.section.value_or("");
     std::string why;
-    if (!SameKey(line.section, kSection)) {
-      why = "it is in section [" + Escaped(line.section) + "]: only [ini] is read";
+    if (!EqualsIgnoringCase(section, kSection)) {
+      why = "it is in section [" + Escaped(std::string(section)) + "]: only [ini] is read";
     } else if (row == nullptr) {
       why = "no such setting";
     } else if (std::find(seen.begin(), seen.end(), row) != seen.end()) {
@@ -150,8 +116,8 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
       ++told;
       continue;
     }
-    std::fprintf(out, "settings: ignored %s=%s: %s\n", Escaped(line.key).c_str(),
-                 Escaped(line.text).c_str(), why.c_str());
+    std::fprintf(out, "settings: ignored %s=%s: %s\n", Escaped(std::string(line.key)).c_str(),
+                 Escaped(std::string(line.text)).c_str(), why.c_str());
     ++told;
   }
   if (full) std::fprintf(out, "settings: %d value%s ignored\n", told, told == 1 ? "" : "s");

@@ -1,25 +1,10 @@
 // Settings for the linked-in detection code, and the cells from its answer.
 #include "Engine.h"
 
-#include <exception>
-
 #include "Charsift.h"
 #include "SingleOpen.h"
 
-namespace host {
-
-namespace {
-
-// A path as the settings calls take it: in the ANSI code page.
-std::string AnsiPath(const fs::path& p) {
-  try {
-    return p.string();
-  } catch (const std::exception&) {
-    return std::string();
-  }
-}
-
-} // namespace
+namespace charsift::cli {
 
 void Engine::Start(const fs::path& modulePath, const fs::path* settingsFile,
                    const std::vector<Field>& fields) {
@@ -55,4 +40,4 @@ bool Engine::Answer(const HostString& name, const std::vector<int>& queried,
   return true;
 }
 
-} // namespace host
+} // namespace charsift::cli

@@ -10,7 +10,7 @@
 
 #include "Module.h"
 
-namespace host {
+namespace charsift::cli {
 
 class Engine {
 public:
@@ -30,4 +30,4 @@ private:
   std::vector<int> kinds_; // per module field: kTypeField, kEncodingField or -1
 };
 
-} // namespace host
+} // namespace charsift::cli

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "ExitStatus.h"
 #include "Output.h"
 #include "Platform.h"
 
@@ -13,16 +14,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // A path as the terminal shows it, escaped as the table escapes names.
-std::string Display(const fs::path& p) { return host::TableEscaped(host::Shown(p)); }
-
-// The module's path as the module itself sees it: in the ANSI code page,
-// which its settings calls take.
-std::string ModulePathAnsi(const fs::path& p) {
-  try {
-    return p.string();
-  } catch (const std::exception&) {
-    return std::string();
-  }
+std::string Display(const fs::path& p) {
+  return charsift::cli::TableEscaped(charsift::cli::Shown(p));
 }
 
 // Numbers go in as long long: one conversion for every runtime's printf.
@@ -208,7 +201,7 @@ std::string Named(const std::string& answer) {
 int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std::FILE* out,
             const ModuleAnswer& moduleAnswer) {
   ResetSettings();
-  const std::string module = ModulePathAnsi(modulePath);
+  const std::string module = charsift::cli::AnsiPath(modulePath);
   std::error_code ec;
   if (module.empty()) {
     // No settings file could be named either: the module would keep its defaults.
@@ -219,13 +212,13 @@ int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std:
     std::fprintf(out, "settings: %s%s\n", Display(fs::path(settings)).c_str(),
                  fs::is_regular_file(fs::path(settings), ec) ? "" : " (none: built-in defaults)");
   }
-  int status = 0;
+  int status = charsift::cli::kExitOk;
   bool differs = false;
   for (const fs::path& path : paths) {
-    const WideString host = host::ToHost(path);
+    const WideString host = charsift::cli::ToHost(path);
     if (!IsFolder(host) && !fs::exists(path, ec)) {
       std::fprintf(stderr, "charsift: %s: no such file or folder\n", Display(path).c_str());
-      status = 1;
+      status = charsift::cli::kExitTrouble;
       continue;
     }
     std::fprintf(out, "%s\n", Display(path).c_str());
@@ -244,6 +237,6 @@ int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std:
       differs = true;
     }
   }
-  if (std::fflush(out) != 0) status = 1;
-  return differs ? 4 : status;
+  if (std::fflush(out) != 0) status = charsift::cli::kExitTrouble;
+  return differs ? charsift::cli::kExitExplainDiffers : status;
 }

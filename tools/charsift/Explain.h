@@ -20,8 +20,8 @@ using ModuleAnswer = std::function<std::string(const std::filesystem::path&)>;
 // Explains every path under the settings file beside modulePath (the one the
 // module reads), runs the chain linked into charsift with a trace, writes the
 // trace to out and checks its label against moduleAnswer. Returns the exit
-// status: 4 when an answer differs, else 1 when a path is missing or the
-// output fails, else 0.
+// status: kExitExplainDiffers when an answer differs, else kExitTrouble when
+// a path is missing or the output fails, else kExitOk.
 int Explain(const std::filesystem::path& modulePath,
             const std::vector<std::filesystem::path>& paths, std::FILE* out,
             const ModuleAnswer& moduleAnswer);

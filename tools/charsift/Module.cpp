@@ -5,44 +5,16 @@
 #include <cstring>
 #include <system_error>
 
+#include "ModuleNames.h"
 #include "Output.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
 constexpr int kValueSize = 64;
 constexpr int kMaxFields = 64; // a module that never answers 0 stops here
 constexpr int kNameSize = 256; // both buffers of ContentGetSupportedField
-
-#ifdef _WIN32
-struct Library {
-  HMODULE handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = LoadLibraryW(p.c_str());
-    return handle ? "" : "error " + std::to_string(GetLastError());
-  }
-  void* Find(const char* name) const {
-    return reinterpret_cast<void*>(GetProcAddress(handle, name));
-  }
-};
-#else
-struct Library {
-  void* handle = nullptr;
-  std::string Open(const fs::path& p) {
-    handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const char* error = handle ? nullptr : dlerror();
-    return handle ? "" : error ? error : "unknown error";
-  }
-  void* Find(const char* name) const { return dlsym(handle, name); }
-};
-#endif
 
 std::vector<std::string> SplitChoices(const std::string& units) {
   std::vector<std::string> choices;
@@ -60,14 +32,11 @@ std::vector<std::string> SplitChoices(const std::string& units) {
 
 fs::path Module::BesideSelf() {
   const fs::path dir = SelfDir();
-#ifdef _WIN32
-  return dir / (sizeof(void*) == 8 ? L"Charsift.wdx64" : L"Charsift.wdx");
-#else
+  // Only the Linux build names its module otherwise than it ships.
   std::error_code ec;
-  if (!fs::exists(dir / "Charsift.wdx", ec) && fs::exists(dir / "Charsift.so", ec))
-    return dir / "Charsift.so";
-  return dir / "Charsift.wdx";
-#endif
+  if (!fs::exists(dir / CHARSIFT_MODULE_SHIPPED, ec) && fs::exists(dir / CHARSIFT_MODULE_FILE, ec))
+    return dir / CHARSIFT_MODULE_FILE;
+  return dir / CHARSIFT_MODULE_SHIPPED;
 }
 
 bool Module::Load(const fs::path& given) {
@@ -92,9 +61,9 @@ bool Module::Load(const fs::path& given) {
                  TableEscaped(error).c_str());
     return false;
   }
-  void* fieldProc = library.Find("ContentGetSupportedField");
-  void* valueProc = library.Find("ContentGetValue");
-  void* valueWProc = library.Find("ContentGetValueW");
+  void* fieldProc = library.Find(CHARSIFT_EXPORT_FIELDS);
+  void* valueProc = library.Find(CHARSIFT_EXPORT_VALUE);
+  void* valueWProc = library.Find(CHARSIFT_EXPORT_VALUE_W);
   if (!fieldProc || !valueProc || !valueWProc) {
     std::fprintf(stderr, "charsift: %s lacks the plug-in exports\n",
                  TableEscaped(Shown(path)).c_str());
@@ -124,4 +93,4 @@ std::string Module::Query(int index, const HostString& name) const {
   return result == FT_FIELD_EMPTY ? "" : "?";
 }
 
-} // namespace host
+} // namespace charsift::cli

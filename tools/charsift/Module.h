@@ -8,7 +8,7 @@
 
 #include "Platform.h"
 
-namespace host {
+namespace charsift::cli {
 
 struct Field {
   std::string name;
@@ -17,8 +17,8 @@ struct Field {
 
 class Module {
 public:
-  // The module file beside charsift: on Linux Charsift.wdx (the name Linux
-  // hosts load) or else Charsift.so; on Windows Charsift.wdx or Charsift.wdx64.
+  // The module file beside charsift: by the name it ships under (on Linux
+  // the name Linux hosts load), or else by the one its build gives it.
   static fs::path BesideSelf();
 
   // Loads it and reads its fields; false with a message on stderr. The
@@ -39,4 +39,4 @@ private:
   std::vector<Field> fields_;
 };
 
-} // namespace host
+} // namespace charsift::cli

@@ -2,10 +2,11 @@
 #include "Output.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/FileNames.h"
 
-namespace host {
+namespace charsift::cli {
 
 namespace {
 
@@ -69,12 +70,8 @@ std::string TableEscaped(const std::string& text) {
       out += "\\n";
     } else if (cp == '\r') {
       out += "\\r";
-    } else if (cp == '\\') {
-#ifdef _WIN32
-      out += '\\';
-#else
-      out += "\\\\";
-#endif
+    } else if (cp == '\\') { // single where it separates folders: no name holds one
+      out += std::strchr(kSeparators, '\\') ? "\\" : "\\\\";
     } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
       std::string bytes;
       AppendUtf8(bytes, cp);
@@ -246,11 +243,7 @@ void Progress::Done(const Item& item) {
   if (now - last_ < std::chrono::milliseconds(200)) return;
   // The folder the last row is in.
   folder_ = Shown(item.path);
-#ifdef _WIN32
-  const std::size_t cut = folder_.find_last_of("\\/");
-#else
-  const std::size_t cut = folder_.rfind('/');
-#endif
+  const std::size_t cut = folder_.find_last_of(kSeparators);
   folder_ = TableEscaped(cut == std::string::npos ? "." : folder_.substr(0, cut == 0 ? 1 : cut));
   Draw();
 }
@@ -293,4 +286,4 @@ void Progress::Hide() {
 
 void Progress::Finish() { Hide(); }
 
-} // namespace host
+} // namespace charsift::cli

@@ -9,7 +9,7 @@
 
 #include "Walk.h"
 
-namespace host {
+namespace charsift::cli {
 
 enum class Format { Table, Tsv, Json, Jsonl };
 
@@ -82,4 +82,4 @@ private:
   std::size_t drawn_ = 0; // characters on the line now
 };
 
-} // namespace host
+} // namespace charsift::cli

@@ -1,6 +1,7 @@
 // What differs between Linux and Windows for the host: names as the module
 // takes them and as they print, folder listings, why a path cannot be read,
-// the terminal and the processors.
+// loading the module, the terminal and the processors. CMake picks the
+// system's half: posix/ or win32/.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 #include "ContPlug.h"
 
-namespace host {
+namespace charsift::cli {
 
 namespace fs = std::filesystem;
 using HostString = std::basic_string<ContPlugChar>;
@@ -29,6 +30,16 @@ std::string Shown(const fs::path& path);
 // A path read from a list: off Windows the bytes themselves, on Windows the
 // inverse of Shown.
 fs::path FromListBytes(const std::string& bytes);
+// A path as the module's settings calls take it: in the ANSI code page; ""
+// when it has no form there.
+std::string AnsiPath(const fs::path& path);
+
+// The characters that separate the folders of a path as Shown gives it. A
+// backslash among them (Windows) is never part of a name.
+extern const char kSeparators[];
+// Whether a name may end with a carriage return. Where none may (Windows),
+// one that ends a list's line is the list's DOS line end.
+extern const bool kNamesMayEndWithCarriageReturn;
 
 // The separator the host puts between a folder and an entry of it.
 fs::path Child(const fs::path& folder, const NativeString& name);
@@ -55,6 +66,9 @@ Look LookAt(const fs::path& path);
 
 // Why a regular file cannot be opened or read, or "" when it can.
 std::string ReadProblem(const fs::path& path);
+// Whether a file the probes' open gave (its HANDLE) is one on a disk: on
+// Windows that open also takes devices and pipes.
+bool IsDiskFile(void* handle);
 
 // Where a symbolic link points, as the table shows it; "?" when it cannot be read.
 std::string LinkTarget(const fs::path& link);
@@ -82,11 +96,8 @@ public:
   std::string Identity() const;                                      // as FolderIdentity
 
 private:
-#ifdef _WIN32
-  fs::path path_;
-#else
-  int fd_ = -1;
-#endif
+  fs::path path_; // Windows lists a folder by its path
+  int fd_ = -1;   // elsewhere it is held open
 };
 
 // A path longer than the module can take: it is told, and the walk goes on.
@@ -94,6 +105,18 @@ bool TooLongForModule(const fs::path& path);
 
 // Lets the walk hold open as many folders as the system allows.
 void AllowOpenFolders();
+
+// A module loaded by the system's loader; it stays loaded until the process ends.
+class Library {
+public:
+  std::string Open(const fs::path& path); // "" or the loader's reason
+  void* Find(const char* name) const;
+
+private:
+  void* handle_ = nullptr;
+};
+// The end of --help's --module entry: the module charsift looks for beside itself.
+extern const char kModuleBesideSelfHelp[];
 
 bool IsTerminal(std::FILE* stream);
 int TerminalColumns(); // of standard error, 80 when unknown
@@ -112,8 +135,4 @@ void EndConsoleOutput();
 void ClearLineOnSignals();
 void NoteLineWidth(std::size_t width);
 
-#ifdef _WIN32
-std::string Utf8(const std::wstring& wide);
-#endif
-
-} // namespace host
+} // namespace charsift::cli

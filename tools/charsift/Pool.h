@@ -8,7 +8,7 @@
 
 #include "Walk.h"
 
-namespace host {
+namespace charsift::cli {
 
 struct PoolHooks {
   // Runs on a thread of its own and hands over the items in order.
@@ -26,4 +26,4 @@ struct PoolHooks {
 // in a read: the caller should end the process).
 bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks);
 
-} // namespace host
+} // namespace charsift::cli

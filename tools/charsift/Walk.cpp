@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace host {
+namespace charsift::cli {
 
 bool PathList::Next(fs::path& path) {
   std::string bytes;
@@ -18,10 +18,9 @@ bool PathList::Next(fs::path& path) {
       failed_ = true;
     }
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
-#ifdef _WIN32
-      // No Windows name ends with a carriage return: the list's line end does.
-      if (separator_ == '\n' && !bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-#endif
+      if (!kNamesMayEndWithCarriageReturn && separator_ == '\n' && !bytes.empty() &&
+          bytes.back() == '\r')
+        bytes.pop_back();
       if (!bytes.empty()) {
         path = FromListBytes(bytes);
         return true;
@@ -121,4 +120,4 @@ bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& l
   return more;
 }
 
-} // namespace host
+} // namespace charsift::cli

@@ -11,7 +11,7 @@
 
 #include "Platform.h"
 
-namespace host {
+namespace charsift::cli {
 
 // One path on its way from the walk through a worker to the output.
 struct Item {
@@ -76,4 +76,4 @@ private:
   bool named_ = false;                 // walking the paths of the command line
 };
 
-} // namespace host
+} // namespace charsift::cli

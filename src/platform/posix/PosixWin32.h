@@ -45,7 +45,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 struct OVERLAPPED;
 using LPOVERLAPPED = OVERLAPPED*;
 
-struct WIN32_FIND_DATAA {
+// The find record in its ANSI and wide forms, which differ only in the
+// characters of the names.
+template <typename Char> struct Win32FindData {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
   FILETIME ftLastAccessTime;
@@ -54,21 +56,11 @@ struct WIN32_FIND_DATAA {
   DWORD nFileSizeLow;
   DWORD dwReserved0;
   DWORD dwReserved1;
-  CHAR cFileName[MAX_PATH];
-  CHAR cAlternateFileName[14];
+  Char cFileName[MAX_PATH];
+  Char cAlternateFileName[14];
 };
-struct WIN32_FIND_DATAW {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  WCHAR cFileName[MAX_PATH];
-  WCHAR cAlternateFileName[14];
-};
+using WIN32_FIND_DATAA = Win32FindData<CHAR>;
+using WIN32_FIND_DATAW = Win32FindData<WCHAR>;
 using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 

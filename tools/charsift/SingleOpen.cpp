@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "Platform.h"
+
 namespace {
 
 // Paths whose folder lookup could find something else than the open:
@@ -56,10 +58,8 @@ bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding
   if (LookupMayDiffer(path)) return false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
-#ifdef _WIN32
-  // The open takes devices and pipes too; only a disk file is read here.
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return false;
-#endif
+  // A device or a pipe is the exports' to answer.
+  if (!charsift::cli::IsDiskFile(file.Get())) return false;
   const std::int64_t size = GetFileSize64(file.Get());
   if (size < 0) return false;
 
@@ -67,9 +67,9 @@ bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding
   const std::size_t textSize = TextSampleSize(text_buffer_size_kb);
   std::size_t utf8Size = 0, oemSize = 0, rusSize = 0;
   if (wantEncoding) {
-    utf8Size = Utf8SampleBuffer() - 1;
+    utf8Size = Utf8BufferSize() - 1;
     if (oem_enabled != 0) oemSize = TextSampleSize(oem_buffer_size_kb);
-    if (rus_enabled != 0) rusSize = CyrillicSampleBuffer(rus_buffer_size_kb) - 1;
+    if (rus_enabled != 0) rusSize = CyrillicBufferSize(rus_buffer_size_kb) - 1;
   }
   std::size_t need = std::max({std::size_t{5}, textSize, utf8Size, oemSize, rusSize});
   if (size > 0) need = std::min(need, static_cast<std::size_t>(size));

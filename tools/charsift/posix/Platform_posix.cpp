@@ -1,0 +1,292 @@
+// The host's Linux half: names as bytes, listings through descriptors,
+// reasons from errno, the terminal and the processors.
+#include "Platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+#include "ModuleNames.h"
+#include "platform/FileNames.h"
+
+namespace charsift::cli {
+
+namespace {
+
+std::string Reason(int error) {
+  switch (error) {
+  case ENOENT:
+    return "no such file or folder";
+  case ENOTDIR:
+    return "not a folder";
+  case EACCES:
+  case EPERM:
+    return "permission denied";
+  case ELOOP:
+    return "symbolic link loop";
+  default:
+    return std::strerror(error);
+  }
+}
+
+Kind KindOf(mode_t mode) {
+  return S_ISREG(mode) ? Kind::File : S_ISDIR(mode) ? Kind::Folder : Kind::Other;
+}
+
+Kind KindOfEntry(unsigned char type) {
+  switch (type) {
+  case DT_REG:
+    return Kind::File;
+  case DT_DIR:
+    return Kind::Folder;
+  case DT_LNK:
+    return Kind::Link;
+  case DT_UNKNOWN:
+    return Kind::Unknown;
+  default:
+    return Kind::Other;
+  }
+}
+
+// The entries of dir, which this closes.
+bool ReadEntries(DIR* dir, std::vector<Entry>& entries, std::string& why) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    entries.push_back({name, KindOfEntry(entry->d_type)});
+  }
+  const int error = errno;
+  closedir(dir);
+  if (error != 0) {
+    why = Reason(error);
+    return false;
+  }
+  return true;
+}
+
+// The kind of what st describes, and for a link of what it points to.
+Look LookFrom(const struct stat& st, const std::function<int(struct stat&)>& follow) {
+  Look look;
+  look.exists = true;
+  look.target = KindOf(st.st_mode);
+  if (!S_ISLNK(st.st_mode)) return look;
+  look.link = true;
+  struct stat target;
+  if (follow(target) != 0) {
+    look.target = Kind::Unknown;
+    look.why = errno == ENOENT ? "broken symbolic link" : Reason(errno);
+    return look;
+  }
+  look.target = KindOf(target.st_mode);
+  return look;
+}
+
+std::string IdentityOf(const struct stat& st) {
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+} // namespace
+
+HostString ToHost(const fs::path& path) { return charsift::names::Utf16FromBytes(path.native()); }
+std::u16string Utf16Of(const fs::path& path) { return ToHost(path); }
+std::string Shown(const fs::path& path) { return path.native(); }
+fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
+
+const char kSeparators[] = "/";
+const bool kNamesMayEndWithCarriageReturn = true;
+
+fs::path Child(const fs::path& folder, const NativeString& name) {
+  const NativeString& base = folder.native();
+  return fs::path(base + (!base.empty() && base.back() == '/' ? "" : "/") + name);
+}
+
+bool ListFolder(const fs::path& folder, std::vector<Entry>& entries, std::string& why) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    why = Reason(errno);
+    return false;
+  }
+  return ReadEntries(dir, entries, why);
+}
+
+Look LookAt(const fs::path& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    Look look;
+    look.why = Reason(errno);
+    return look;
+  }
+  return LookFrom(st, [&](struct stat& target) { return stat(path.c_str(), &target); });
+}
+
+OpenFolder::~OpenFolder() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool OpenFolder::Open(const OpenFolder* parent, const fs::path& path, const NativeString& name,
+                      std::string& why) {
+  constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+  fd_ = parent ? openat(parent->fd_, name.c_str(), flags) : open(path.c_str(), flags);
+  if (fd_ < 0) why = Reason(errno);
+  return fd_ >= 0;
+}
+
+bool OpenFolder::List(std::vector<Entry>& entries, std::string& why) const {
+  // The listing gets a descriptor of its own: closedir closes it, the folder stays open.
+  const int fd = dup(fd_);
+  DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr) {
+    why = Reason(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  rewinddir(dir);
+  return ReadEntries(dir, entries, why);
+}
+
+Look OpenFolder::LookAt(const fs::path&, const NativeString& name) const {
+  struct stat st;
+  if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    Look look;
+    look.why = Reason(errno);
+    return look;
+  }
+  return LookFrom(st, [&](struct stat& target) { return fstatat(fd_, name.c_str(), &target, 0); });
+}
+
+std::string OpenFolder::Identity() const {
+  struct stat st;
+  return fstat(fd_, &st) == 0 ? IdentityOf(st) : "";
+}
+
+bool TooLongForModule(const fs::path& path) { return path.native().size() >= PATH_MAX; }
+
+void AllowOpenFolders() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+std::string ReadProblem(const fs::path& path) {
+  // A real open and a one-byte read: access() grants root everything, and
+  // only a read shows a file whose content cannot be had (EIO).
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return Reason(errno);
+  char byte;
+  ssize_t n;
+  do
+    n = pread(fd, &byte, 1, 0);
+  while (n < 0 && errno == EINTR);
+  const int error = errno;
+  close(fd);
+  return n < 0 ? Reason(error) : "";
+}
+
+// The layer's open takes regular files alone.
+bool IsDiskFile(void*) { return true; }
+
+std::string FolderIdentity(const fs::path& folder) {
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0 ? IdentityOf(st) : "";
+}
+
+std::string Library::Open(const fs::path& path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const char* error = handle_ ? nullptr : dlerror();
+  return handle_ ? "" : error ? error : "unknown error";
+}
+
+void* Library::Find(const char* name) const { return dlsym(handle_, name); }
+
+const char kModuleBesideSelfHelp[] =
+    "" CHARSIFT_MODULE_WDX ", else\n"
+    "                          " CHARSIFT_MODULE_SO ", beside charsift)\n";
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(2, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return std::max(20, static_cast<int>(size.ws_col));
+}
+
+unsigned UsableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+fs::path SelfDir() {
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path();
+}
+
+void BinaryStdin() {}
+void BeginConsoleOutput() {}
+void EndConsoleOutput() {}
+
+std::FILE* OpenList(const fs::path& path, std::string& why) {
+  if (path == "-") return stdin;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  struct stat st;
+  if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(file);
+    file = nullptr;
+    errno = EISDIR;
+  }
+  if (file == nullptr) why = errno == EISDIR ? "is a folder" : Reason(errno);
+  return file;
+}
+
+namespace {
+
+std::atomic<std::size_t> lineWidth{0};
+
+void ClearAndEnd(int signal) {
+  static const char spaces[] = "                                                                ";
+  std::size_t left = lineWidth.load();
+  ssize_t ignored = write(2, "\r", 1);
+  while (left > 0) {
+    const std::size_t n = std::min(left, sizeof spaces - 1);
+    ignored = write(2, spaces, n);
+    left -= n;
+  }
+  ignored = write(2, "\r", 1);
+  (void)ignored;
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+} // namespace
+
+void ClearLineOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = ClearAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM})
+    sigaction(signal, &action, nullptr);
+}
+
+void NoteLineWidth(std::size_t width) { lineWidth.store(width); }
+
+} // namespace charsift::cli
