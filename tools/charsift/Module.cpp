@@ -30,13 +30,21 @@ std::vector<std::string> SplitChoices(const std::string& units) {
 
 } // namespace
 
-fs::path Module::BesideSelf() {
+std::vector<fs::path> Module::Places() {
   const fs::path dir = SelfDir();
+  std::vector<fs::path> places{dir / CHARSIFT_MODULE_SHIPPED};
   // Only the Linux build names its module otherwise than it ships.
+  if (std::strcmp(CHARSIFT_MODULE_FILE, CHARSIFT_MODULE_SHIPPED) != 0)
+    places.push_back(dir / CHARSIFT_MODULE_FILE);
+  for (const fs::path& place : ModulePlacesElsewhere(dir)) places.push_back(place);
+  return places;
+}
+
+fs::path Module::Found(const std::vector<fs::path>& places) {
   std::error_code ec;
-  if (!fs::exists(dir / CHARSIFT_MODULE_SHIPPED, ec) && fs::exists(dir / CHARSIFT_MODULE_FILE, ec))
-    return dir / CHARSIFT_MODULE_FILE;
-  return dir / CHARSIFT_MODULE_SHIPPED;
+  for (const fs::path& place : places)
+    if (fs::exists(place, ec)) return place;
+  return {};
 }
 
 bool Module::Load(const fs::path& given) {

@@ -17,9 +17,12 @@ struct Field {
 
 class Module {
 public:
-  // The module file beside charsift: by the name it ships under (on Linux
-  // the name Linux hosts load), or else by the one its build gives it.
-  static fs::path BesideSelf();
+  // Where charsift looks for the module, in order: beside itself by the
+  // name it ships under (on Linux the name Linux hosts load), by the one its
+  // build gives it, then where a package puts it.
+  static std::vector<fs::path> Places();
+  // The first of the places that holds a file; empty when none does.
+  static fs::path Found(const std::vector<fs::path>& places);
 
   // Loads it and reads its fields; false with a message on stderr. The
   // module stays loaded until the process ends.

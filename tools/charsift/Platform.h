@@ -115,6 +115,9 @@ public:
 private:
   void* handle_ = nullptr;
 };
+// Where charsift looks for the module besides its own folder, given that
+// folder: a package puts it under lib.
+std::vector<fs::path> ModulePlacesElsewhere(const fs::path& selfDir);
 // The end of --help's --module entry: the module charsift looks for beside itself.
 extern const char kModuleBesideSelfHelp[];
 

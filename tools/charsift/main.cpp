@@ -183,8 +183,20 @@ int Run(const std::vector<Arg>& args) {
     return Usage(e.message);
   }
 
-  const fs::path moduleFile = o.module ? *o.module : Module::BesideSelf();
-  if (o.checkSettings) return CheckSettings(moduleFile, stdout, true) == 0 ? kExitOk : kExitTrouble;
+  const std::vector<fs::path> places = Module::Places();
+  fs::path moduleFile = o.module ? *o.module : Module::Found(places);
+  // The settings check reads the settings beside where the module would be.
+  if (o.checkSettings) {
+    if (moduleFile.empty()) moduleFile = places.front();
+    return CheckSettings(moduleFile, stdout, true) == 0 ? kExitOk : kExitTrouble;
+  }
+  if (moduleFile.empty()) {
+    std::string looked;
+    for (std::size_t i = 0; i < places.size(); ++i)
+      looked += (i == 0 ? "" : i + 1 == places.size() ? " nor " : ", ") + TableEscaped(Shown(places[i]));
+    std::fprintf(stderr, "charsift: cannot find the module: not at %s\n", looked.c_str());
+    return kExitNoModule;
+  }
   Module module;
   if (!module.Load(moduleFile)) return kExitNoModule;
   if (o.explain) return RunExplain(o, moduleFile, module);

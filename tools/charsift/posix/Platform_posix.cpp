@@ -217,9 +217,14 @@ std::string Library::Open(const fs::path& path) {
 
 void* Library::Find(const char* name) const { return dlsym(handle_, name); }
 
+std::vector<fs::path> ModulePlacesElsewhere(const fs::path& selfDir) {
+  return {(selfDir / ".." / "lib" / "charsift" / CHARSIFT_MODULE_WDX).lexically_normal()};
+}
+
 const char kModuleBesideSelfHelp[] =
     "" CHARSIFT_MODULE_WDX ", else\n"
-    "                          " CHARSIFT_MODULE_SO ", beside charsift)\n";
+    "                          " CHARSIFT_MODULE_SO ", beside charsift, else\n"
+    "                          ../lib/charsift/" CHARSIFT_MODULE_WDX " from there)\n";
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 

@@ -171,6 +171,9 @@ void* Library::Find(const char* name) const {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
+// Windows installs keep the module beside charsift.exe.
+std::vector<fs::path> ModulePlacesElsewhere(const fs::path&) { return {}; }
+
 const char kModuleBesideSelfHelp[] =
     "" CHARSIFT_MODULE_WDX ", 64-bit\n"
     "                          " CHARSIFT_MODULE_WDX64 ", beside charsift.exe)\n";
