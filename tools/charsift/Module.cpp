@@ -36,7 +36,8 @@ std::vector<fs::path> Module::Places() {
   // Only the Linux build names its module otherwise than it ships.
   if (std::strcmp(CHARSIFT_MODULE_FILE, CHARSIFT_MODULE_SHIPPED) != 0)
     places.push_back(dir / CHARSIFT_MODULE_FILE);
-  for (const fs::path& place : ModulePlacesElsewhere(dir)) places.push_back(place);
+  for (const fs::path& place : ModulePlacesElsewhere(dir))
+    places.push_back(place);
   return places;
 }
 

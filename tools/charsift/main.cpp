@@ -193,7 +193,10 @@ int Run(const std::vector<Arg>& args) {
   if (moduleFile.empty()) {
     std::string looked;
     for (std::size_t i = 0; i < places.size(); ++i)
-      looked += (i == 0 ? "" : i + 1 == places.size() ? " nor " : ", ") + TableEscaped(Shown(places[i]));
+      looked += (i == 0                   ? ""
+                 : i + 1 == places.size() ? " nor "
+                                          : ", ") +
+                TableEscaped(Shown(places[i]));
     std::fprintf(stderr, "charsift: cannot find the module: not at %s\n", looked.c_str());
     return kExitNoModule;
   }
