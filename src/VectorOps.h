@@ -26,6 +26,10 @@ struct VectorOps {
   static Vec Xor(Vec a, Vec b) { return CHARSIFT_MM_WHOLE(xor)(a, b); }
   // Signed bytes: 0xC0 is -64.
   static Vec Greater(Vec a, Vec b) { return CHARSIFT_MM(cmpgt_epi8)(a, b); }
+  static Vec Equal(Vec a, Vec b) { return CHARSIFT_MM(cmpeq_epi8)(a, b); }
+  // Unsigned bytes, lane by lane.
+  static Vec MinU(Vec a, Vec b) { return CHARSIFT_MM(min_epu8)(a, b); }
+  static Vec MaxU(Vec a, Vec b) { return CHARSIFT_MM(max_epu8)(a, b); }
   // The high bit of each byte, byte i as bit i.
   static unsigned Mask(Vec a) { return static_cast<unsigned>(CHARSIFT_MM(movemask_epi8)(a)); }
 };
