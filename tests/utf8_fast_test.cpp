@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "Kernels.h"
 #include "TVorUTF8Detect.h"
@@ -118,6 +119,39 @@ TEST(Utf8FastWalk, AgreesOnLongMixedText) {
     ExpectSameAsReference(buffer);
     if (HasFatalFailure()) return;
   }
+}
+
+// Text of one sequence length, or a random mix of 1- to 4-byte sequences,
+// after no ASCII or a run long enough for the ASCII skip, with a fault put
+// at every offset and a cut at every offset: the walk must find each
+// whichever check the blocks before it chose, at and across every vector
+// and block boundary.
+TEST(Utf8FastWalk, AgreesWithAFaultAtEveryOffset) {
+  std::mt19937 rng(10122026);
+  const Bytes sequences[] = {B({'a'}), B({0xD0, 0x96}), B({0xE2, 0x94, 0x80}),
+                             B({0xF0, 0x9F, 0x98, 0x80})};
+  const std::vector<int> mixes[] = {{1}, {2}, {3}, {0, 1}, {1, 2}, {2, 3}, {0, 1, 2, 3}};
+  // A zero, ASCII, both ends of the continuations, and a lead of each length.
+  const std::uint8_t faults[] = {0x00, 0x41, 0x80, 0xBF, 0xC3, 0xE2, 0xF0, 0xF8, 0xFC};
+  for (const std::vector<int>& mix : mixes)
+    for (std::size_t ascii : {0, 130}) {
+      Bytes text = Repeat('a', ascii);
+      while (text.size() < ascii + 300) {
+        const Bytes& s = sequences[mix[rng() % mix.size()]];
+        text.insert(text.end(), s.begin(), s.end());
+      }
+      ExpectSameAsReference(text);
+      for (std::size_t offset = 0; offset < text.size(); ++offset) {
+        for (std::uint8_t fault : faults) {
+          Bytes faulty = text;
+          faulty[offset] = fault;
+          ExpectSameAsReference(faulty);
+          if (HasFatalFailure()) return;
+        }
+        ExpectSameAsReference(Bytes(text.begin(), text.begin() + offset));
+        if (HasFatalFailure()) return;
+      }
+    }
 }
 
 TEST(Kernels, ThisProcessorRunsAVectorSet) {

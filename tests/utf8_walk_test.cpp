@@ -15,6 +15,16 @@ struct WalkRow {
   const char* why;
 };
 
+// `unit` over and over: text long enough for the walk's vector blocks.
+Bytes Times(const Bytes& unit, std::size_t count) {
+  Bytes out;
+  for (std::size_t k = 0; k < count; ++k)
+    out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+const Bytes kZhe = B({0xD0, 0x96}), kBox = B({0xE2, 0x94, 0x80});
+
 void PrintTo(const WalkRow& row, std::ostream* os) { *os << row.why; }
 
 class Utf8WalkRows : public ::testing::TestWithParam<WalkRow> {};
@@ -49,7 +59,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, Utf8WalkRows, ::testing::Values(
   WalkRow{B({0x61, 0x62, 0x63, 0x00, 0xC3, 0xA9}), false, false, "zero byte ends the walk"},
   WalkRow{B({}), false, false, "empty"},
   WalkRow{B({0xE2}), false, false, "a single lead byte sets no flag"},
-  WalkRow{B({0xE2, 0x82}), true, false, "one continuation byte is enough for the flag"}
+  WalkRow{B({0xE2, 0x82}), true, false, "one continuation byte is enough for the flag"},
+  WalkRow{Concat({Times(kZhe, 40), B({0xE2, 0x82, 0x41})}), false, false,
+          "three-byte lead cut by ASCII in two-byte text"},
+  WalkRow{Concat({Times(kBox, 30), Times(kZhe, 40), B({0x80})}), false, false,
+          "stray continuation after three-byte text turned two-byte"},
+  WalkRow{Concat({Times(kZhe, 40), B({0xF0, 0x9F, 0x98, 0x80}), Times(kZhe, 40)}), true, true,
+          "four-byte sequence inside two-byte text"},
+  WalkRow{Concat({Repeat('a', 200), Times(kZhe, 40), B({0xF8, 0x88, 0x80, 0x80, 0x80}),
+                  Repeat('a', 100)}), true, true, "five-byte sequence after long runs"},
+  WalkRow{Concat({Times(kZhe, 63), B({0x61, 0xD0})}), true, false,
+          "lead byte last in a buffer of whole vector blocks"}
 ), NamedByWhy());
 // clang-format on
 
