@@ -5,8 +5,10 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "TVorUTF8Detect.h"
 
@@ -68,87 +70,199 @@ inline int DueAt(const std::uint8_t* p, std::size_t i) {
   return 0;
 }
 
-// What the vector check finds wrong in the vector at q, in the high bit of
-// each byte: a continuation that no lead reaches or the other way round,
-// and a zero or a lead of 0xF8 to 0xFF, which the check leaves to the byte
-// walk. Sets `continuation` to the continuation bytes (high bits).
-template <class Ops>
-typename Ops::Vec VectorFaults(const std::uint8_t* q, typename Ops::Vec& continuation) {
-  using Vec = typename Ops::Vec;
-  const Vec b = Ops::Load(q);
-  // Saturating subtraction leaves the high bit set exactly where a lead
-  // byte k places back wants at least k more bytes: at least 0xC0 one
-  // place back, 0xE0 two places, 0xF0 three.
-  const Vec due =
-      Ops::Or(Ops::Or(Ops::SubSat(Ops::Load(q - 1), 0x40), Ops::SubSat(Ops::Load(q - 2), 0x60)),
-              Ops::SubSat(Ops::Load(q - 3), 0x70));
-  // Signed, 0xC0 is -64: above every continuation byte, below every other.
-  continuation = Ops::Greater(Ops::Splat(0xC0), b);
-  // b - 1 wraps zero to 0xFF; from 0xF7 up are zero and 0xF8 to 0xFF.
-  const Vec rare = Ops::SubSat(Ops::Sub(b, Ops::Splat(1)), 0x77);
-  return Ops::Or(Ops::Xor(due, continuation), rare);
+// The vector check reads up to three bytes before each vector; a block of
+// vectors is the step of the walk.
+constexpr std::size_t kLookBack = 3;
+constexpr std::size_t kBlockVectors = 2;
+
+// A block check reaches sequences of up to `longest` bytes, 2, 3 or 4: it
+// looks back longest - 1 bytes and leaves leads of longer ones to a longer
+// check. Text without longer sequences costs fewer operations. The first
+// lead byte of a longer sequence:
+constexpr std::uint8_t FirstLeadBeyond(int longest) {
+  return longest == 2 ? 0xE0 : longest == 3 ? 0xF0 : 0xF8;
 }
 
-// The walk a vector at a time. A byte must be a continuation exactly when a
-// lead byte before it still reaches it; checking that for every byte of a
-// vector at once is the same as walking them in order, as long as the
-// bytes before the vector were walked already. The vector check looks three
-// bytes back, far enough for every lead up to 0xF7. Where it finds
-// anything, a fault or a zero or a longer lead, the byte walk takes those
-// bytes and goes on to where no sequence is open. Runs of ASCII with
-// nothing due skip four vectors at a time. Ops wraps the intrinsics of one
-// instruction set.
-template <class Ops>
-bool WalkVectors(const std::uint8_t* p, std::size_t size, bool allowTruncated) {
+// Where the lead bytes before a vector want a continuation byte in it, in
+// the high bit of each byte: q[-1] at least 0xC0, q[-2] at least 0xE0 or
+// q[-3] at least 0xF0. Saturating subtraction leaves the high bit set
+// exactly there.
+template <class Ops, int kLongest> typename Ops::Vec DueIn(const std::uint8_t* q) {
+  typename Ops::Vec due = Ops::SubSat(Ops::Load(q - 1), 0x40);
+  if constexpr (kLongest >= 3) due = Ops::Or(due, Ops::SubSat(Ops::Load(q - 2), 0x60));
+  if constexpr (kLongest >= 4) due = Ops::Or(due, Ops::SubSat(Ops::Load(q - 3), 0x70));
+  return due;
+}
+
+// The continuation bytes: as signed bytes, 0x80 to 0xBF lie below 0xC0.
+template <class Ops> typename Ops::Vec ContinuationsIn(typename Ops::Vec b) {
+  return Ops::Greater(Ops::Splat(0xC0), b);
+}
+
+// What one step of the vector check learns about the block at q.
+template <class Ops> struct BlockCheck {
+  using Vec = typename Ops::Vec;
+  Vec faults;        // high bit set somewhere: the byte walk must look
+  Vec highest;       // the largest byte of each lane: below 0x80 when all ASCII
+  Vec continuations; // high bits of the continuation bytes, if asked for
+};
+
+// A byte must be a continuation exactly when a lead before it still reaches
+// it; checking that for every byte of a block at once is the same as
+// walking them in order, as long as the bytes before the block were walked
+// already and hold no lead longer than kLongest. A zero byte, or a lead
+// longer than kLongest, fails the block too: those show in its least and
+// its largest byte. Continuation bytes are gathered only while none has
+// been seen: that is all the walk asks of them.
+template <class Ops, int kLongest, bool kGatherContinuations>
+BlockCheck<Ops> CheckBlock(const std::uint8_t* q) {
   using Vec = typename Ops::Vec;
   constexpr std::size_t W = Ops::kWidth;
-  WalkState s;
-  // A few bytes one at a time, so that every vector can look back, and on
-  // to the end of the sequence at hand: a long one must not reach past the
-  // three bytes the vector check looks at.
-  const WalkStop head = WalkToSequenceEnd(p, std::min(size, 2 * kLongestTrail), size, s);
-  if (head != WalkStop::Limit) return FinishWalk(head, s, allowTruncated);
+  Vec mismatch = Ops::Zero(), lowest = Ops::Splat(0xFF), highest = Ops::Zero();
+  Vec continuations = Ops::Zero();
+  for (std::size_t k = 0; k < kBlockVectors * W; k += W) {
+    const Vec b = Ops::Load(q + k);
+    const Vec c = ContinuationsIn<Ops>(b);
+    mismatch = Ops::Or(mismatch, Ops::Xor(DueIn<Ops, kLongest>(q + k), c));
+    lowest = Ops::MinU(lowest, b);
+    highest = Ops::MaxU(highest, b);
+    if constexpr (kGatherContinuations) continuations = Ops::Or(continuations, c);
+  }
+  // The high bit where the largest byte is FirstLeadBeyond or more.
+  const Vec beyond = Ops::SubSat(highest, FirstLeadBeyond(kLongest) - 0x80);
+  const Vec rare = Ops::Or(Ops::Equal(lowest, Ops::Zero()), beyond);
+  return {Ops::Or(mismatch, rare), highest, continuations};
+}
 
-  const Vec one = Ops::Splat(1);
-  Vec seen = Ops::Zero();
-  bool clean = true; // nothing due at i
-  std::size_t i = s.i;
-  while (i + W <= size) {
-    if (clean) {
-      while (i + 4 * W <= size && Ops::AllAscii4(p + i))
-        i += 4 * W;
-      if (i + W > size) break;
-      // Zero and 0x80 to 0xFF are exactly the signed bytes below 1.
-      if (Ops::Mask(Ops::Greater(one, Ops::Load(p + i))) == 0) {
-        i += W;
+// The first byte of the block at q that the longest check objects to, as
+// an offset (a whole block when none), and whether a continuation byte
+// comes before it.
+template <class Ops> std::size_t FirstFault(const std::uint8_t* q, bool& continuationBefore) {
+  using Vec = typename Ops::Vec;
+  constexpr std::size_t W = Ops::kWidth;
+  for (std::size_t k = 0; k < kBlockVectors * W; k += W) {
+    const Vec b = Ops::Load(q + k);
+    const Vec c = ContinuationsIn<Ops>(b);
+    // b - 1 wraps zero to 0xFF; from 0xF7 up are zero and 0xF8 to 0xFF.
+    const Vec rare = Ops::SubSat(Ops::Sub(b, Ops::Splat(1)), 0x77);
+    const std::uint64_t faults = Ops::Mask(Ops::Or(Ops::Xor(DueIn<Ops, 4>(q + k), c), rare));
+    const std::uint64_t before = faults ? (faults & (0 - faults)) - 1 : ~std::uint64_t{0};
+    continuationBefore = continuationBefore || (Ops::Mask(c) & before) != 0;
+    if (faults) return k + static_cast<std::size_t>(std::countr_zero(faults));
+  }
+  return kBlockVectors * W;
+}
+
+// Why a run of blocks in CheckBlocks ended.
+enum class BlockRun { Edge, Ascii, Seen, Shorter, Fault };
+
+// Blocks from i on, while CheckBlock passes them at kLongest and each holds
+// more than ASCII. Stops before a block it objects to (Fault), after one of
+// ASCII alone (Ascii), after the first continuation byte when gathering
+// them (Seen), after one that a shorter check would have passed (Shorter),
+// or where a whole block no longer fits or has no bytes before it (Edge).
+template <class Ops, int kLongest, bool kGatherContinuations>
+BlockRun CheckBlocks(const std::uint8_t* p, std::size_t size, std::size_t& i) {
+  constexpr std::size_t kBlock = kBlockVectors * Ops::kWidth;
+  for (; i >= kLookBack && i + kBlock <= size; i += kBlock) {
+    const BlockCheck<Ops> check = CheckBlock<Ops, kLongest, kGatherContinuations>(p + i);
+    if (Ops::Mask(check.faults) != 0) return BlockRun::Fault;
+    BlockRun run = BlockRun::Fault;
+    if (kGatherContinuations && Ops::AnySet(check.continuations))
+      run = BlockRun::Seen;
+    else if (Ops::Mask(check.highest) == 0)
+      run = BlockRun::Ascii;
+    else if (kLongest > 2 &&
+             Ops::Mask(Ops::SubSat(check.highest, FirstLeadBeyond(kLongest - 1) - 0x80)) == 0)
+      run = BlockRun::Shorter;
+    if (run != BlockRun::Fault) {
+      i += kBlock;
+      return run;
+    }
+  }
+  return BlockRun::Edge;
+}
+
+// The byte walk through a block CheckBlock objected to: from the first
+// byte the longest check objects to (the bytes before it passed) on to
+// where no sequence is open. Out of line, so that the loops above keep
+// their registers.
+template <class Ops>
+[[gnu::noinline]] WalkStop WalkFault(const std::uint8_t* p, std::size_t size, std::size_t i,
+                                     const std::uint8_t* q, std::size_t n, bool seen,
+                                     WalkState& s) {
+  bool continuationBefore = false;
+  s.i = i + std::min(FirstFault<Ops>(q, continuationBefore), n);
+  s.expected = DueAt(p, s.i);
+  s.sawContinuation = seen || continuationBefore;
+  return WalkToSequenceEnd(p, std::min(s.i + 1, size), size, s);
+}
+
+// The walk a block of vectors at a time. Runs of ASCII skip four vectors
+// with one test while nothing is due; other blocks go through CheckBlock,
+// as short a check as the block before allows, and only a block the
+// longest check objects to is walked a byte at a time. A block cut by the
+// end of the buffer, or one with no bytes before it, is checked in a copy
+// padded with spaces, which ask for nothing. Ops wraps the intrinsics of
+// one instruction set.
+template <class Ops>
+bool WalkVectors(const std::uint8_t* p, std::size_t size, bool allowTruncated) {
+  constexpr std::size_t kBlock = kBlockVectors * Ops::kWidth;
+  std::uint8_t staged[kLookBack + kBlock];
+  std::size_t i = 0;
+  bool seen = false; // a continuation byte before i
+  int longest = 2;   // the longest sequence the bytes before i may leave open
+  for (;;) {
+    if (longest == 0) {
+      // Nothing is due at i.
+      while (i + 4 * Ops::kWidth <= size && Ops::AllAscii4(p + i))
+        i += 4 * Ops::kWidth;
+      longest = 2;
+    }
+    // Until the first continuation byte, the longest check gathers them.
+    const int checked = seen ? longest : 4;
+    const BlockRun run = checked == 2   ? CheckBlocks<Ops, 2, false>(p, size, i)
+                         : checked == 3 ? CheckBlocks<Ops, 3, false>(p, size, i)
+                         : seen         ? CheckBlocks<Ops, 4, false>(p, size, i)
+                                        : CheckBlocks<Ops, 4, true>(p, size, i);
+    if (run == BlockRun::Seen) {
+      seen = true;
+      longest = 4;
+      continue;
+    }
+    if (run == BlockRun::Ascii || run == BlockRun::Shorter) {
+      longest = run == BlockRun::Ascii ? 0 : longest - 1;
+      continue;
+    }
+    if (run == BlockRun::Fault && checked < 4) {
+      longest = 4; // a longer lead, or a fault the longest check finds too
+      continue;
+    }
+    const std::uint8_t* q = p + i;
+    std::size_t n = kBlock;
+    if (run == BlockRun::Edge) {
+      if (i == size)
+        return FinishWalk(WalkStop::Limit, WalkState{i, DueAt(p, i), seen}, allowTruncated);
+      n = std::min(kBlock, size - i);
+      const std::size_t back = std::min(i, kLookBack);
+      std::memset(staged, ' ', sizeof staged);
+      std::memcpy(staged + kLookBack - back, p + i - back, back + n);
+      q = staged + kLookBack;
+      const BlockCheck<Ops> check = CheckBlock<Ops, 4, true>(q);
+      if (Ops::Mask(check.faults) == 0) {
+        seen = seen || Ops::AnySet(check.continuations);
+        longest = Ops::Mask(check.highest) == 0 ? 0 : 4;
+        i += n;
         continue;
       }
     }
-    // Two vectors a step where there is room: one test for both.
-    const std::size_t step = i + 2 * W <= size ? 2 * W : W;
-    Vec first, second = Ops::Zero();
-    Vec faults = VectorFaults<Ops>(p + i, first);
-    if (step > W) faults = Ops::Or(faults, VectorFaults<Ops>(p + i + W, second));
-    if (Ops::Mask(faults) != 0) {
-      s.i = i;
-      s.expected = DueAt(p, i);
-      s.sawContinuation = s.sawContinuation || Ops::AnySet(seen);
-      const WalkStop stop = WalkToSequenceEnd(p, i + step, size, s);
-      if (stop != WalkStop::Limit) return FinishWalk(stop, s, allowTruncated);
-      i = s.i;
-      clean = true; // nothing is due, or the buffer is walked
-      continue;
-    }
-    seen = Ops::Or(seen, Ops::Or(first, second));
-    i += step;
-    // No sequence is open at i when the last three bytes walked are ASCII:
-    // the vector check reaches no further back.
-    clean = (p[i - 1] | p[i - 2] | p[i - 3]) < 0x80;
+    WalkState s;
+    const WalkStop stop = WalkFault<Ops>(p, size, i, q, n, seen, s);
+    if (stop != WalkStop::Limit || s.i == size) return FinishWalk(stop, s, allowTruncated);
+    i = s.i;
+    seen = s.sawContinuation;
+    longest = 0; // nothing is due at i
   }
-  s.i = i;
-  s.expected = DueAt(p, i);
-  s.sawContinuation = s.sawContinuation || Ops::AnySet(seen);
-  return FinishWalk(WalkBytes(p, size, s), s, allowTruncated);
 }
 
 } // namespace
