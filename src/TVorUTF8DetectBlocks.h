@@ -73,7 +73,7 @@ inline int DueAt(const std::uint8_t* p, std::size_t i) {
 // The vector check reads up to three bytes before each vector; a block of
 // vectors is the step of the walk.
 constexpr std::size_t kLookBack = 3;
-constexpr std::size_t kBlockVectors = 2;
+constexpr std::size_t kBlockVectors = 4;
 
 // A block check reaches sequences of up to `longest` bytes, 2, 3 or 4: it
 // looks back longest - 1 bytes and leaves leads of longer ones to a longer
@@ -127,6 +127,7 @@ BlockCheck<Ops> CheckBlock(const std::uint8_t* q) {
     lowest = Ops::MinU(lowest, b);
     highest = Ops::MaxU(highest, b);
     if constexpr (kGatherContinuations) continuations = Ops::Or(continuations, c);
+    mismatch = Ops::Settle(mismatch);
   }
   // The high bit where the largest byte is FirstLeadBeyond or more.
   const Vec beyond = Ops::SubSat(highest, FirstLeadBeyond(kLongest) - 0x80);

@@ -30,6 +30,13 @@ struct VectorOps {
   // Unsigned bytes, lane by lane.
   static Vec MinU(Vec a, Vec b) { return CHARSIFT_MM(min_epu8)(a, b); }
   static Vec MaxU(Vec a, Vec b) { return CHARSIFT_MM(max_epu8)(a, b); }
+  // The same value, computed here: keeps the compiler from regrouping a
+  // running OR over a block's vectors, which would hold every vector of the
+  // block in registers at once, more than there are.
+  static Vec Settle(Vec a) {
+    asm("" : "+x"(a));
+    return a;
+  }
   // The high bit of each byte, byte i as bit i.
   static unsigned Mask(Vec a) { return static_cast<unsigned>(CHARSIFT_MM(movemask_epi8)(a)); }
 };
