@@ -161,11 +161,11 @@ enum class BlockRun { Edge, Ascii, Seen, Shorter, Fault };
 // more than ASCII. Stops before a block it objects to (Fault), after one of
 // ASCII alone (Ascii), after the first continuation byte when gathering
 // them (Seen), after one that a shorter check would have passed (Shorter),
-// or where a whole block no longer fits or has no bytes before it (Edge).
+// or where a whole block no longer fits (Edge). The bytes before i walked.
 template <class Ops, int kLongest, bool kGatherContinuations>
 BlockRun CheckBlocks(const std::uint8_t* p, std::size_t size, std::size_t& i) {
   constexpr std::size_t kBlock = kBlockVectors * Ops::kWidth;
-  for (; i >= kLookBack && i + kBlock <= size; i += kBlock) {
+  for (; i + kBlock <= size; i += kBlock) {
     const BlockCheck<Ops> check = CheckBlock<Ops, kLongest, kGatherContinuations>(p + i);
     if (Ops::Mask(check.faults) != 0) return BlockRun::Fault;
     BlockRun run = BlockRun::Fault;
@@ -184,16 +184,17 @@ BlockRun CheckBlocks(const std::uint8_t* p, std::size_t size, std::size_t& i) {
   return BlockRun::Edge;
 }
 
-// The byte walk through a block CheckBlock objected to: from the first
-// byte the longest check objects to (the bytes before it passed) on to
-// where no sequence is open. Out of line, so that the loops above keep
-// their registers.
+// The byte walk through a block CheckBlock objected to, the block at
+// `start` (checked at q, n bytes of it in the buffer): from the first byte
+// the longest check objects to, or from `from` where the bytes up to there
+// were walked already, on to where no sequence is open. Out of line, so
+// that the loops above keep their registers.
 template <class Ops>
-[[gnu::noinline]] WalkStop WalkFault(const std::uint8_t* p, std::size_t size, std::size_t i,
-                                     const std::uint8_t* q, std::size_t n, bool seen,
-                                     WalkState& s) {
+[[gnu::noinline]] WalkStop WalkFault(const std::uint8_t* p, std::size_t size, std::size_t from,
+                                     std::size_t start, const std::uint8_t* q, std::size_t n,
+                                     bool seen, WalkState& s) {
   bool continuationBefore = false;
-  s.i = i + std::min(FirstFault<Ops>(q, continuationBefore), n);
+  s.i = std::max(from, start + std::min(FirstFault<Ops>(q, continuationBefore), n));
   s.expected = DueAt(p, s.i);
   s.sawContinuation = seen || continuationBefore;
   return WalkToSequenceEnd(p, std::min(s.i + 1, size), size, s);
@@ -202,17 +203,20 @@ template <class Ops>
 // The walk a block of vectors at a time. Runs of ASCII skip four vectors
 // with one test while nothing is due; other blocks go through CheckBlock,
 // as short a check as the block before allows, and only a block the
-// longest check objects to is walked a byte at a time. A block cut by the
-// end of the buffer, or one with no bytes before it, is checked in a copy
-// padded with spaces, which ask for nothing. Ops wraps the intrinsics of
+// longest check objects to is walked a byte at a time. The first bytes are
+// walked singly, so that every block has bytes before it and a buffer that
+// is no text stops soon; the last block ends with the buffer and checks
+// again bytes walked already, which pass again. Ops wraps the intrinsics of
 // one instruction set.
 template <class Ops>
 bool WalkVectors(const std::uint8_t* p, std::size_t size, bool allowTruncated) {
   constexpr std::size_t kBlock = kBlockVectors * Ops::kWidth;
-  std::uint8_t staged[kLookBack + kBlock];
-  std::size_t i = 0;
-  bool seen = false; // a continuation byte before i
-  int longest = 2;   // the longest sequence the bytes before i may leave open
+  WalkState s;
+  const WalkStop head = WalkToSequenceEnd(p, std::min(size, 2 * kLongestTrail), size, s);
+  if (head != WalkStop::Limit || s.i == size) return FinishWalk(head, s, allowTruncated);
+  std::size_t i = s.i;
+  bool seen = s.sawContinuation; // a continuation byte before i
+  int longest = 0;               // the longest sequence the bytes before i may leave open
   for (;;) {
     if (longest == 0) {
       // Nothing is due at i.
@@ -239,26 +243,31 @@ bool WalkVectors(const std::uint8_t* p, std::size_t size, bool allowTruncated) {
       longest = 4; // a longer lead, or a fault the longest check finds too
       continue;
     }
+    std::size_t start = i;
     const std::uint8_t* q = p + i;
     std::size_t n = kBlock;
+    std::uint8_t staged[kLookBack + kBlock];
     if (run == BlockRun::Edge) {
       if (i == size)
         return FinishWalk(WalkStop::Limit, WalkState{i, DueAt(p, i), seen}, allowTruncated);
-      n = std::min(kBlock, size - i);
-      const std::size_t back = std::min(i, kLookBack);
-      std::memset(staged, ' ', sizeof staged);
-      std::memcpy(staged + kLookBack - back, p + i - back, back + n);
-      q = staged + kLookBack;
+      // The block that ends the buffer; in a buffer shorter than that, a
+      // copy padded with spaces, which ask for nothing.
+      start = size >= kLookBack + kBlock ? size - kBlock : i;
+      q = p + start;
+      n = size - start;
+      if (n < kBlock) {
+        std::memset(staged, ' ', sizeof staged);
+        std::memcpy(staged, p + start - kLookBack, kLookBack + n);
+        q = staged + kLookBack;
+      }
       const BlockCheck<Ops> check = CheckBlock<Ops, 4, true>(q);
       if (Ops::Mask(check.faults) == 0) {
         seen = seen || Ops::AnySet(check.continuations);
-        longest = Ops::Mask(check.highest) == 0 ? 0 : 4;
-        i += n;
+        i = size;
         continue;
       }
     }
-    WalkState s;
-    const WalkStop stop = WalkFault<Ops>(p, size, i, q, n, seen, s);
+    const WalkStop stop = WalkFault<Ops>(p, size, i, start, q, n, seen, s);
     if (stop != WalkStop::Limit || s.i == size) return FinishWalk(stop, s, allowTruncated);
     i = s.i;
     seen = s.sawContinuation;
