@@ -121,7 +121,7 @@ TEST(Utf8FastWalk, AgreesOnLongMixedText) {
   }
 }
 
-// Text of one sequence length, or a random mix of 1- to 4-byte sequences,
+// Text of one sequence length, or a random mix of 1- to 5-byte sequences,
 // after no ASCII or a run long enough for the ASCII skip, with a fault put
 // at every offset and a cut at every offset: the walk must find each
 // whichever check the blocks before it chose, at and across every vector
@@ -129,8 +129,10 @@ TEST(Utf8FastWalk, AgreesOnLongMixedText) {
 TEST(Utf8FastWalk, AgreesWithAFaultAtEveryOffset) {
   std::mt19937 rng(10122026);
   const Bytes sequences[] = {B({'a'}), B({0xD0, 0x96}), B({0xE2, 0x94, 0x80}),
-                             B({0xF0, 0x9F, 0x98, 0x80})};
-  const std::vector<int> mixes[] = {{1}, {2}, {3}, {0, 1}, {1, 2}, {2, 3}, {0, 1, 2, 3}};
+                             B({0xF0, 0x9F, 0x98, 0x80}), B({0xF8, 0x88, 0x80, 0x80, 0x80})};
+  // The five-byte sequences, which only the byte walk takes, land in the
+  // last block too, where the walk checks bytes it has walked already.
+  const std::vector<int> mixes[] = {{1}, {2}, {3}, {0, 1}, {1, 2}, {2, 3}, {0, 1, 2, 3}, {0, 1, 4}};
   // A zero, ASCII, both ends of the continuations, and a lead of each length.
   const std::uint8_t faults[] = {0x00, 0x41, 0x80, 0xBF, 0xC3, 0xE2, 0xF0, 0xF8, 0xFC};
   for (const std::vector<int>& mix : mixes)
