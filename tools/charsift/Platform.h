@@ -37,6 +37,8 @@ std::string AnsiPath(const fs::path& path);
 // The characters that separate the folders of a path as Shown gives it. A
 // backslash among them (Windows) is never part of a name.
 extern const char kSeparators[];
+// The most bytes a path of a list may have: a longer entry names nothing.
+extern const std::size_t kLongestPath;
 // Whether a name may end with a carriage return. Where none may (Windows),
 // one that ends a list's line is the list's DOS line end.
 extern const bool kNamesMayEndWithCarriageReturn;

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace charsift::cli {
 
-bool PathList::Next(fs::path& path) {
+bool PathList::Next(fs::path& path, std::string& problem) {
   std::string bytes;
   for (;;) {
     errno = 0;
@@ -18,29 +19,61 @@ bool PathList::Next(fs::path& path) {
       failed_ = true;
     }
     if (c == EOF || c == static_cast<unsigned char>(separator_)) {
+      ++entry_;
+      const bool skipped = std::exchange(skipping_, false);
       if (!kNamesMayEndWithCarriageReturn && separator_ == '\n' && !bytes.empty() &&
           bytes.back() == '\r')
         bytes.pop_back();
-      if (!bytes.empty()) {
+      if (!skipped && !bytes.empty()) {
         path = FromListBytes(bytes);
         return true;
       }
       if (c == EOF) return false;
       continue;
     }
+    if (skipping_) continue;
+    // Told as soon as it is seen: the rest of such an entry may never end.
+    if (c == '\0' || bytes.size() == kLongestPath) {
+      problem = (separator_ == '\n' ? "line " : "entry ") + std::to_string(entry_ + 1) +
+                (c == '\0' ? " holds a NUL, which no name does (a list that find -print0 "
+                             "writes takes -0): skipped"
+                           : " is longer than any path (" + std::to_string(kLongestPath) +
+                                 " bytes): skipped");
+      skipping_ = true;
+      return true;
+    }
     bytes.push_back(static_cast<char>(c));
   }
 }
 
+namespace {
+
+// A list's entry that names no path: told under the list's name, never a row.
+Item Refused(const PathList& list, std::string&& problem) {
+  Item item;
+  item.path = list.Name();
+  item.problem = std::move(problem);
+  item.unread = true;
+  item.row = false;
+  return item;
+}
+
+} // namespace
+
 void Walker::Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push) {
   AllowOpenFolders();
+  std::string problem;
   named_ = true;
   for (const fs::path& path : paths)
     if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
   named_ = false;
   for (PathList& list : lists)
-    for (fs::path path; list.Next(path);)
-      if (!Visit(path, {}, LookAt(path), nullptr, push)) return;
+    for (fs::path path; list.Next(path, problem);) {
+      if (problem.empty() ? !Visit(path, {}, LookAt(path), nullptr, push)
+                          : !push(Refused(list, std::move(problem))))
+        return;
+      problem.clear();
+    }
 }
 
 namespace {

@@ -22,6 +22,7 @@ struct Item {
   Kind kind = Kind::Unknown;      // what it is, or what a link to it points to
   std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
+  bool row = true; // false: a list's entry that names no path, only told (path: the list)
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.
@@ -29,8 +30,10 @@ class PathList {
 public:
   PathList(std::FILE* in, char separator, fs::path name)
       : in_(in), separator_(separator), name_(std::move(name)) {}
-  // The next non-empty path; false at the end of the stream or on an error.
-  bool Next(fs::path& path);
+  // The next non-empty path, or why the next entry names none (problem:
+  // a NUL in a line, or more bytes than any path holds; the rest of that
+  // entry is skipped, never held); false at the end of the stream or on an error.
+  bool Next(fs::path& path, std::string& problem);
   // Whether a read failed, and its errno. Safe from any thread: the stream
   // itself is never asked, since the reader may hold its lock, blocked in a
   // read, for ever.
@@ -42,6 +45,8 @@ private:
   std::FILE* in_;
   char separator_;
   fs::path name_;
+  std::size_t entry_ = 0; // separators read: the entry under way is entry_ + 1
+  bool skipping_ = false; // the rest of a refused entry is still to be read
   std::atomic<int> error_{0};
   std::atomic<bool> failed_{false}; // set after error_, so a reader that sees it sees both
 };

@@ -120,6 +120,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   Engine engine;
   if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
   hooks.work = [&](Item& item) {
+    if (!item.row) return;
     const HostString name = ToHost(item.path);
     // A file the engine opened is readable: no second look for a reason.
     if (engine.Answer(name, plan.queried, item.cells)) return;
@@ -133,6 +134,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
       Tell(item);
       status = kExitTrouble;
     }
+    if (!item.row) return true;
     if (Matches(plan, item)) {
       progress.BeforeRow();
       output.Row(item);

@@ -112,6 +112,7 @@ fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
 
 const char kSeparators[] = "/";
 const bool kNamesMayEndWithCarriageReturn = true;
+const std::size_t kLongestPath = PATH_MAX - 1; // its terminator is counted in PATH_MAX
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();

@@ -64,6 +64,7 @@ fs::path FromListBytes(const std::string& bytes) {
 
 const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
+const std::size_t kLongestPath = 3 * 32767; // UTF-8 of the longest path the wide calls take
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
