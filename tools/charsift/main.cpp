@@ -185,11 +185,22 @@ int Run(const std::vector<Arg>& args) {
     return Usage(e.message);
   }
 
+  // Settings that are no file would leave the defaults in force unseen.
+  if (o.settings) {
+    const Look look = LookAt(*o.settings);
+    const std::string why = !look.exists || !look.why.empty() ? look.why
+                            : look.target == Kind::Folder     ? "is a folder"
+                            : look.target != Kind::File       ? "not a regular file"
+                                                              : ReadProblem(*o.settings);
+    if (!why.empty()) return Usage("--settings " + TableEscaped(Shown(*o.settings)) + ": " + why);
+  }
   const std::vector<fs::path> places = Module::Places();
   fs::path moduleFile = o.module ? *o.module : Module::Found(places);
-  // The settings check reads the settings beside where the module would be.
+  // The settings check reads the settings beside where the module would be;
+  // a module named must load, as for a plain run.
   if (o.checkSettings) {
     if (moduleFile.empty()) moduleFile = places.front();
+    if (Module module; o.module && !module.Load(moduleFile)) return kExitNoModule;
     return CheckSettings(moduleFile, stdout, true) == 0 ? kExitOk : kExitTrouble;
   }
   if (moduleFile.empty()) {
