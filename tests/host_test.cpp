@@ -336,6 +336,7 @@ enum class Setup {
   Plain,
   Unprivileged, // as a user who may not read {secret} (root reads any file)
   FullOutput,   // standard output is /dev/full: every write fails
+  FolderInput,  // standard input is the temporary folder: every read fails
   InFolder,     // in the temporary folder, which holds Renamed.module
 };
 
@@ -402,12 +403,15 @@ protected:
       return run;
     }
 #ifndef _WIN32
-    if (row.setup == Setup::FullOutput) {
-      const std::string err = Text(dir_ / "err");
+    if (row.setup == Setup::FullOutput || row.setup == Setup::FolderInput) {
+      const std::string err = Text(dir_ / "err"), out = Text(dir_ / "out");
+      const std::string streams = row.setup == Setup::FullOutput
+                                      ? " </dev/null >/dev/full"
+                                      : " <" + Quote(Text(dir_.Path())) + " >" + Quote(out);
       const std::string command =
-          Quote(CHARSIFT_HOST_PATH) + " " + args + " </dev/null >/dev/full 2>" + Quote(err);
+          Quote(CHARSIFT_HOST_PATH) + " " + args + streams + " 2>" + Quote(err);
       const int status = std::system(command.c_str());
-      return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFile(err)};
+      return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
 #endif
     return Charsift(args, input);
@@ -451,6 +455,9 @@ const StatusRow kStatusRows[] = {
     {"{ascii} {missing}", 1, "{missing}: no such file or folder", "missing path"},
     {"{cyrillic}", 1, "{cyrillic}: no such file or folder",
      "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
+    {"-rh", 0, "", "-h in a bundle, as getopt takes it"},
+    {"--field Type -rj2 {file}", 0, "", "-j's value in a bundle", Setup::Plain,
+     "Type    Path\nText    {file}\n"},
     {"--bogus x", 2, "usage:", "unknown option"},
     {"--format xml x", 2, "usage:", "bad format"},
     {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
@@ -510,6 +517,9 @@ const StatusRow kStatusRows[] = {
      "a module path is a path: a bare name is a file in the current folder", Setup::InFolder,
      "Text\tf.txt\n"},
 #ifndef _WIN32
+    {"--files-from -", 1, "-: cannot read the list: is a folder",
+     "a folder as standard input, told in the tool's words, not the system's", Setup::FolderInput,
+     "Type    Encoding      Path\n"},
     {"--settings {fifo} {file}", 2, "--settings {fifo}: not a regular file",
      "a FIFO as settings is refused, never opened"},
     {"{file}/", 1, "{file}/: not a folder", "a file named as a folder"},
@@ -714,11 +724,13 @@ TEST(Host, WhereAndSummary) {
        "Folder\t" + TsvText(tree.root) + "\nFolder\t" + TsvText(tree.At("sub")) +
            "\n#Type\tFolder\t2\n"},
       {"--format jsonl --summary-only --field Encoding" + r,
-       "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}}}\n"},
+       "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}, "
+       "\"not read\": 0}}\n"},
       {"--format json --summary --field Encoding --where Encoding=ANSI" + r,
        "{\"files\": [\n  {\"path\": \"" + JsonText(tree.At("a.txt")) +
            "\", \"Encoding\": \"ANSI\"},\n  {\"path\": \"" + JsonText(tree.At("sub/d.txt")) +
-           "\", \"Encoding\": \"ANSI\"}\n], \"summary\": {\"Encoding\": {\"ANSI\": 2}}}\n"},
+           "\", \"Encoding\": \"ANSI\"}\n], \"summary\": {\"Encoding\": {\"ANSI\": 2}, "
+           "\"not read\": 0}}\n"},
       {"--summary-only --field Type" + r,
        "Field  Value   Files\nType   Folder  2\nType   Text    4\n"},
   };
@@ -925,6 +937,8 @@ TEST(Host, NamesWithControlCodesInEveryFormat) {
        "c1\xC2\x9B"
        "2J\x7F",
        "C1 and DEL codes: escaped in the table only"},
+      {"a -> b", "a -\\x3e b", "a -> b", "a -> b",
+       "an arrow in a name: the table prints no link's row for it"},
       {"\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
        "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
        "valid UTF-8 prints as itself"},

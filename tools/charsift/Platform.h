@@ -66,6 +66,9 @@ struct Look {
 };
 Look LookAt(const fs::path& path);
 
+// A C library error (errno) in the tool's own words where the system's
+// ("Is a directory", "Illegal seek") would puzzle; else the system's.
+std::string ErrnoReason(int error);
 // Why a regular file cannot be opened or read, or "" when it can.
 std::string ReadProblem(const fs::path& path);
 // Whether a file the probes' open gave (its HANDLE) is one on a disk: on

@@ -91,7 +91,7 @@ int Finished(int status) {
   if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
   if (!std::ferror(stdout)) return status;
   std::fprintf(stderr, "charsift: cannot write the output%s%s\n", writeError ? ": " : "",
-               writeError ? std::strerror(writeError) : "");
+               writeError ? ErrnoReason(writeError).c_str() : "");
   return kExitTrouble;
 }
 
@@ -240,7 +240,7 @@ bool ListsFailed(const PathLists& lists) {
   for (const PathList& list : lists)
     if (list.Failed()) {
       std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n",
-                   TableEscaped(Shown(list.Name())).c_str(), std::strerror(list.Error()));
+                   TableEscaped(Shown(list.Name())).c_str(), ErrnoReason(list.Error()).c_str());
       failed = true;
     }
   return failed;

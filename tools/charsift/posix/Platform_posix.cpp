@@ -28,21 +28,7 @@ namespace charsift::cli {
 
 namespace {
 
-std::string Reason(int error) {
-  switch (error) {
-  case ENOENT:
-    return "no such file or folder";
-  case ENOTDIR:
-    return "not a folder";
-  case EACCES:
-  case EPERM:
-    return "permission denied";
-  case ELOOP:
-    return "symbolic link loop";
-  default:
-    return std::strerror(error);
-  }
-}
+std::string Reason(int error) { return error == ELOOP ? "symbolic link loop" : ErrnoReason(error); }
 
 Kind KindOf(mode_t mode) {
   return S_ISREG(mode) ? Kind::File : S_ISDIR(mode) ? Kind::Folder : Kind::Other;

@@ -360,7 +360,7 @@ std::FILE* OpenList(const fs::path& path, std::string& why) {
     return nullptr;
   }
   std::FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) why = std::strerror(errno);
+  if (file == nullptr) why = ErrnoReason(errno);
   return file;
 }
 
