@@ -978,34 +978,85 @@ TEST(Host, NamesWithControlCodesInEveryFormat) {
 
 #ifndef _WIN32
 // A tree deeper than a path may be long: the walk goes on by descriptors to
-// the file at the bottom, and tells each row whose path the module cannot take.
+// the file at the bottom, and tells each row whose path the module cannot
+// take. However deep, it holds a few descriptors, and folders left for a
+// while are taken again on the way up: every file of the tree is a row.
 TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
-  TempDir dir;
-  const std::string name(200, 'd');
-  std::vector<int> fds{open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY)};
-  for (int level = 0; level < 25; ++level) {
-    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0700), 0);
-    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  const struct {
+    int levels;
+    std::size_t nameLength;
+    int fileEvery; // a file at every this many levels, and at the bottom
+    int openFiles; // descriptors the run may hold; 0: as the test runs
+    bool linked;   // the tree lies behind a link (-L), a file after the link
+    const char* why;
+  } rows[] = {
+      {25, 200, 1000, 0, false, "long names: the bottom lies past PATH_MAX"},
+      {3000, 1, 7, 64, false, "thousands deep under a limit of 64 descriptors: each file listed"},
+      {100, 1, 7, 32, true,
+       "behind a link the way up is no '..': the walk comes back by the path, to z.txt"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir, far;
+    const std::string name(row.nameLength, 'd');
+    if (row.linked) {
+      fs::create_directory_symlink(far.Path(), dir / "link");
+      dir.WriteText("z.txt", "last\n");
+    }
+    // Made and removed a level at a time: the paths exceed PATH_MAX, and the
+    // test holds no more descriptors than the walk may.
+    int fd = open((row.linked ? far : dir).Path().c_str(), O_RDONLY | O_DIRECTORY);
+    int files = 0;
+    const auto file = [&](const char* leaf) {
+      const int out = openat(fd, leaf, O_WRONLY | O_CREAT, 0600);
+      ASSERT_EQ(write(out, "text\n", 5), 5);
+      close(out);
+      ++files;
+    };
+    for (int level = 0; level < row.levels; ++level) {
+      if (level % row.fileEvery == row.fileEvery - 1) file("f.txt");
+      ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+      const int below = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = below;
+    }
+    file("bottom.txt");
+    // The limit binds the run alone, which cannot raise it (the shell's
+    // ulimit sets the hard limit too).
+    TempDir streams;
+    const std::string out = Text(streams / "out"), err = Text(streams / "err");
+    const std::string command =
+        (row.openFiles ? "ulimit -n " + std::to_string(row.openFiles) + "; " : std::string()) +
+        Quote(CHARSIFT_HOST_PATH) + (row.linked ? " -L" : "") + " -r --format tsv --field Type " +
+        Quote(Text(dir.Path())) + " >" + Quote(out) + " 2>" + Quote(err);
+    const int status = std::system(command.c_str());
+    const Outcome run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    const bool pastPathMax = !row.linked;
+    EXPECT_EQ(run.status, pastPathMax ? 1 : 0) << row.why;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(1 + row.levels + files + 2 * row.linked))
+        << row.why << run.err.substr(0, 300);
+    if (row.linked) {
+      EXPECT_EQ(lines.back(), "Text\t" + Text(dir / "z.txt")) << row.why;
+    }
+    EXPECT_EQ(Count(run.out, "/f.txt\n") + Count(run.out, "/bottom.txt\n"),
+              static_cast<std::size_t>(files))
+        << row.why;
+    EXPECT_EQ(Count(run.err, "cannot read folder"), 0u) << row.why;
+    const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
+    EXPECT_EQ(tooLong > 0, pastPathMax) << row.why;
+    EXPECT_LT(tooLong, lines.size()) << row.why << ": the shallow rows are read as usual";
+    // Up again, removing each level.
+    for (int level = row.levels; level >= 0; --level) {
+      unlinkat(fd, "f.txt", 0);
+      unlinkat(fd, "bottom.txt", 0);
+      if (level == 0) break;
+      const int above = openat(fd, "..", O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = above;
+      ASSERT_EQ(unlinkat(fd, name.c_str(), AT_REMOVEDIR), 0) << row.why;
+    }
+    close(fd);
   }
-  const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0600);
-  ASSERT_GE(bottom, 0);
-  ASSERT_EQ(write(bottom, "text\n", 5), 5);
-  close(bottom);
-  const Outcome run = Charsift("-r --format tsv --field Type " + Quote(Text(dir.Path())));
-  EXPECT_EQ(run.status, 1);
-  const std::vector<std::string> rows = Lines(run.out);
-  ASSERT_EQ(rows.size(), 27u) << run.err.substr(0, 300);
-  EXPECT_EQ(rows.back().substr(rows.back().size() - 11), "/bottom.txt");
-  EXPECT_EQ(Count(run.err, "cannot read folder"), 0u);
-  const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
-  EXPECT_GT(tooLong, 0u);
-  EXPECT_LT(tooLong, 27u) << "the shallow rows are read as usual";
-  unlinkat(fds.back(), "bottom.txt", 0);
-  for (std::size_t i = fds.size() - 1; i > 0; --i) {
-    close(fds[i]);
-    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
-  }
-  close(fds[0]);
 }
 
 // Links: listed and not followed, the same on the command line and under -r;

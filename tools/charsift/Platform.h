@@ -99,17 +99,24 @@ public:
   bool List(std::vector<Entry>& entries, std::string& why) const;    // unsorted
   Look LookAt(const fs::path& path, const NativeString& name) const; // of an entry
   std::string Identity() const;                                      // as FolderIdentity
+  // Lets go of the descriptor while the walk is deeper, keeping the folder's
+  // identity (Windows holds none); Retake takes it again: as the ".." of
+  // child, else as the entry name of parent, else by path. False unless it
+  // is the same folder.
+  void Release();
+  bool Released() const { return released_; }
+  bool Retake(const OpenFolder* child, const OpenFolder* parent, const fs::path& path,
+              const NativeString& name);
 
 private:
-  fs::path path_; // Windows lists a folder by its path
-  int fd_ = -1;   // elsewhere it is held open
+  fs::path path_;         // Windows lists a folder by its path
+  int fd_ = -1;           // elsewhere it is held open
+  bool released_ = false; // and may be let go of for a while
+  std::string kept_;      // the identity it must have when taken again
 };
 
 // A path longer than the module can take: it is told, and the walk goes on.
 bool TooLongForModule(const fs::path& path);
-
-// Lets the walk hold open as many folders as the system allows.
-void AllowOpenFolders();
 
 // A module loaded by the system's loader; it stays loaded until the process ends.
 class Library {

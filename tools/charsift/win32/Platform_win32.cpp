@@ -342,8 +342,12 @@ Look OpenFolder::LookAt(const fs::path& path, const NativeString&) const {
   return cli::LookAt(path);
 }
 std::string OpenFolder::Identity() const { return FolderIdentity(path_); }
+void OpenFolder::Release() {} // nothing is held: the folder is listed by its path
+bool OpenFolder::Retake(const OpenFolder*, const OpenFolder*, const fs::path&,
+                        const NativeString&) {
+  return true;
+}
 bool TooLongForModule(const fs::path&) { return false; }
-void AllowOpenFolders() {}
 
 std::FILE* OpenList(const fs::path& path, std::string& why) {
   if (path == "-") {
