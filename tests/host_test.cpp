@@ -354,7 +354,8 @@ class ExitStatus : public ::testing::TestWithParam<StatusRow> {
 protected:
   void SetUp() override {
     const std::string file = Text(dir_.WriteText("f.txt", "text\n"));
-    dir_.WriteText("long.list", std::string(5000, 'a') + "\n" + file + "\n");
+    // Past the longest path of either system (4095 bytes; 32,767 UTF-16 units).
+    dir_.WriteText("long.list", std::string(100000, 'a') + "\n" + file + "\n");
     dir_.WriteText("nul.list", file + std::string(1, '\0') + "x\n" + file + "\n");
     // 64 MB of NUL bytes and no line end, as /dev/zero reads, in a sparse file.
     std::error_code ec;
