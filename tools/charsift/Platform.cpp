@@ -28,7 +28,7 @@ std::string ErrnoReason(int error) {
   case ESPIPE:
     return "takes no read from its start (a stream, not a file)";
   case EINVAL:
-    return "the system refuses to read it";
+    return "refused by the system (invalid argument)";
   case ENAMETOOLONG:
     return "name too long";
   default:
