@@ -356,7 +356,8 @@ protected:
     const std::string file = Text(dir_.WriteText("f.txt", "text\n"));
     // Past the longest path of either system (4095 bytes; 32,767 UTF-16 units).
     dir_.WriteText("long.list", std::string(100000, 'a') + "\n" + file + "\n");
-    dir_.WriteText("nul.list", file + std::string(1, '\0') + "x\n" + file + "\n");
+    // Not "nul.list": on Windows that names the NUL device.
+    dir_.WriteText("cut.list", file + std::string(1, '\0') + "x\n" + file + "\n");
     // 64 MB of NUL bytes and no line end, as /dev/zero reads, in a sparse file.
     std::error_code ec;
     fs::resize_file(dir_.WriteText("zeros.list", ""), 64 << 20, ec);
@@ -372,7 +373,7 @@ protected:
         {"{secret}", Text(dir_ / "secret.txt")},
         {"{folder}", Text(dir_.Path())},
         {"{long.list}", Text(dir_ / "long.list")},
-        {"{nul.list}", Text(dir_ / "nul.list")},
+        {"{cut.list}", Text(dir_ / "cut.list")},
         {"{zeros.list}", Text(dir_ / "zeros.list")},
         {"{fifo}", Text(dir_ / "fifo")},
         {"{missing}", Text(HostPath("/no/such/file"))},
@@ -475,8 +476,8 @@ const StatusRow kStatusRows[] = {
     {"--field Type --files-from {long.list}", 1, "{long.list}: line 1 is longer than any path (",
      "a list entry is capped, told, and the next read", Setup::Plain,
      "Type    Path\nText    {file}\n"},
-    {"--field Type --files-from {nul.list}", 1,
-     "{nul.list}: line 1 holds a NUL, which no name does (a list that find -print0 writes takes "
+    {"--field Type --files-from {cut.list}", 1,
+     "{cut.list}: line 1 holds a NUL, which no name does (a list that find -print0 writes takes "
      "-0)",
      "a NUL in a line names no file, not the name before it", Setup::Plain,
      "Type    Path\nText    {file}\n"},
