@@ -105,11 +105,12 @@ bool ProbePath(const WideString& path, bool& isDirectory) {
 
 WideString StripTrailingBackslash(const WideString& path) {
   WideString copy = path;
-  if (!copy.empty() && copy.back() == u'\\') copy.pop_back();
+  if (kWindowsPathRules && !copy.empty() && copy.back() == u'\\') copy.pop_back();
   return copy;
 }
 
 bool IsDriveRoot(const WideString& path) {
+  if (!kWindowsPathRules) return false;
   if (path.size() == 2) return path[1] == u':';
   if (path.size() == 3) return path[1] == u':' && path[2] == u'\\';
   return false;
@@ -118,7 +119,7 @@ bool IsDriveRoot(const WideString& path) {
 bool IsFolder(const WideString& path) {
   bool isDirectory = false;
   // Only a path that ends in a backslash needs a copy without it.
-  const bool found = !path.empty() && path.back() == u'\\'
+  const bool found = kWindowsPathRules && !path.empty() && path.back() == u'\\'
                          ? ProbePath(StripTrailingBackslash(path), isDirectory)
                          : ProbePath(path, isDirectory);
   if (found && isDirectory) return true;

@@ -69,6 +69,8 @@ struct ProbeFacts;
 extern const DWORD PlatformId;
 
 bool ProbePath(const WideString& path, bool& isDirectory);
+// Where kernel32's path rules hold (kWindowsPathRules), one trailing "\" is
+// stripped and "X:" or "X:\" is a drive root; elsewhere neither ever is.
 WideString StripTrailingBackslash(const WideString& path);
 bool IsDriveRoot(const WideString& path);
 bool IsFolder(const WideString& path);

@@ -336,6 +336,7 @@ enum class Setup {
   Plain,
   Unprivileged, // as a user who may not read {secret} (root reads any file)
   FullOutput,   // standard output is /dev/full: every write fails
+  FolderInput,  // standard input is the temporary folder: every read fails
   InFolder,     // in the temporary folder, which holds Renamed.module
 };
 
@@ -351,7 +352,19 @@ void PrintTo(const StatusRow& row, std::ostream* os) { *os << row.why; }
 
 class ExitStatus : public ::testing::TestWithParam<StatusRow> {
 protected:
-  void SetUp() override { dir_.WriteText("f.txt", "text\n"); }
+  void SetUp() override {
+    const std::string file = Text(dir_.WriteText("f.txt", "text\n"));
+    // Past the longest path of either system (4095 bytes; 32,767 UTF-16 units).
+    dir_.WriteText("long.list", std::string(100000, 'a') + "\n" + file + "\n");
+    // Not "nul.list": on Windows that names the NUL device.
+    dir_.WriteText("cut.list", file + std::string(1, '\0') + "x\n" + file + "\n");
+    // 64 MB of NUL bytes and no line end, as /dev/zero reads, in a sparse file.
+    std::error_code ec;
+    fs::resize_file(dir_.WriteText("zeros.list", ""), 64 << 20, ec);
+#ifndef _WIN32
+    mkfifo((dir_ / "fifo").c_str(), 0600);
+#endif
+  }
 
   // text with each {name} replaced, quoted as an argument or as it is.
   std::string Expand(std::string text, bool quoted) const {
@@ -359,6 +372,10 @@ protected:
         {"{file}", Text(dir_ / "f.txt")},
         {"{secret}", Text(dir_ / "secret.txt")},
         {"{folder}", Text(dir_.Path())},
+        {"{long.list}", Text(dir_ / "long.list")},
+        {"{cut.list}", Text(dir_ / "cut.list")},
+        {"{zeros.list}", Text(dir_ / "zeros.list")},
+        {"{fifo}", Text(dir_ / "fifo")},
         {"{missing}", Text(HostPath("/no/such/file"))},
         // Привет.txt: on Windows the name reaches the tool as UTF-16 and must
         // come out as these bytes, not in the console's code page.
@@ -388,12 +405,15 @@ protected:
       return run;
     }
 #ifndef _WIN32
-    if (row.setup == Setup::FullOutput) {
-      const std::string err = Text(dir_ / "err");
+    if (row.setup == Setup::FullOutput || row.setup == Setup::FolderInput) {
+      const std::string err = Text(dir_ / "err"), out = Text(dir_ / "out");
+      const std::string streams = row.setup == Setup::FullOutput
+                                      ? " </dev/null >/dev/full"
+                                      : " <" + Quote(Text(dir_.Path())) + " >" + Quote(out);
       const std::string command =
-          Quote(CHARSIFT_HOST_PATH) + " " + args + " </dev/null >/dev/full 2>" + Quote(err);
+          Quote(CHARSIFT_HOST_PATH) + " " + args + streams + " 2>" + Quote(err);
       const int status = std::system(command.c_str());
-      return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFile(err)};
+      return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
 #endif
     return Charsift(args, input);
@@ -404,7 +424,7 @@ protected:
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_NE(run.err.find(Expand(row.err, false)), std::string::npos) << run.err;
     if (row.out) {
-      EXPECT_EQ(run.out, row.out) << run.err;
+      EXPECT_EQ(run.out, Expand(row.out, false)) << run.err;
     } else if (row.status > 1) {
       EXPECT_EQ(run.out, "");
     }
@@ -437,6 +457,9 @@ const StatusRow kStatusRows[] = {
     {"{ascii} {missing}", 1, "{missing}: no such file or folder", "missing path"},
     {"{cyrillic}", 1, "{cyrillic}: no such file or folder",
      "a Cyrillic name goes to a file or pipe as its UTF-8 bytes"},
+    {"-rh", 0, "", "-h in a bundle, as getopt takes it"},
+    {"--field Type -rj2 {file}", 0, "", "-j's value in a bundle", Setup::Plain,
+     "Type    Path\nText    {file}\n"},
     {"--bogus x", 2, "usage:", "unknown option"},
     {"--format xml x", 2, "usage:", "bad format"},
     {"--field Size x", 2, "--field takes Type or Encoding, not Size", "bad field"},
@@ -450,6 +473,17 @@ const StatusRow kStatusRows[] = {
      "list missing, with its name and the reason"},
     {"--files-from {folder}", 1, "{folder}: cannot read the list",
      "a folder as list, and no header before the failure", Setup::Plain, ""},
+    {"--field Type --files-from {long.list}", 1, "{long.list}: line 1 is longer than any path (",
+     "a list entry is capped, told, and the next read", Setup::Plain,
+     "Type    Path\nText    {file}\n"},
+    {"--field Type --files-from {cut.list}", 1,
+     "{cut.list}: line 1 holds a NUL, which no name does (a list that find -print0 writes takes "
+     "-0)",
+     "a NUL in a line names no file, not the name before it", Setup::Plain,
+     "Type    Path\nText    {file}\n"},
+    {"--files-from {zeros.list}", 1, "{zeros.list}: line 1 holds a NUL",
+     "endless NULs without -0: told at once, read in flat memory, no abort", Setup::Plain,
+     "Type    Encoding      Path\n"},
     {"--files-from {empty} x", 2, "--files-from needs a path, not an empty one", "empty list name"},
     {"--module {nomodule} x", 3, "module.so: no such file or folder",
      "module missing, in the host's words"},
@@ -469,6 +503,11 @@ const StatusRow kStatusRows[] = {
     {"--settings", 2, "--settings needs an argument", "--settings without its file"},
     {"--settings a.ini --module b.so x", 2, "--settings does not go with --module",
      "the module reads its own settings"},
+    {"--settings {missing} {file}", 2, "--settings {missing}: no such file or folder",
+     "settings that are not there are refused, not run as the defaults"},
+    {"--settings {folder} {file}", 2, "--settings {folder}: is a folder", "a folder as settings"},
+    {"--check-settings --module {nomodule}", 3, "cannot load module",
+     "a module named must load for its settings to be checked, as for a plain run"},
     {"--settings a.ini --explain x", 2, "--settings does not go with --explain",
      "the explanation is checked against the module, under its settings"},
     {"--files-from {missing}", 1, "cannot read the list", "list missing"},
@@ -480,6 +519,11 @@ const StatusRow kStatusRows[] = {
      "a module path is a path: a bare name is a file in the current folder", Setup::InFolder,
      "Text\tf.txt\n"},
 #ifndef _WIN32
+    {"--files-from -", 1, "-: cannot read the list: is a folder",
+     "a folder as standard input, told in the tool's words, not the system's", Setup::FolderInput,
+     "Type    Encoding      Path\n"},
+    {"--settings {fifo} {file}", 2, "--settings {fifo}: not a regular file",
+     "a FIFO as settings is refused, never opened"},
     {"{file}/", 1, "{file}/: not a folder", "a file named as a folder"},
     {"--explain {file}/", 1, "{file}/: not a folder", "the same under explain"},
     {"--explain /dev/null", 1, "/dev/null: not a regular file", "a device fails explain too"},
@@ -535,6 +579,9 @@ TEST(Host, CheckSettingsNamesEachIgnoredValue) {
       {"rus\x7Fpercent=25", "ignored rus\\x7fpercent=25: no such setting",
        "DEL is no '_' in a key, though the two differ only in bit 0x20"},
       {"rus_percent=25\nrus_percent=26", "ignored rus_percent=26: only the first", "a second line"},
+      {"text_buffer_size_kb=0xFFFFFFFF", "wrapped text_buffer_size_kb=0xFFFFFFFF: read as -1",
+       "hexadecimal past 7FFFFFFF is taken negative: every file Binary, named though not ignored"},
+      {"rus_min_size=-$1", "", "a minus sign asks for the negative number"},
   };
   for (const SettingsRow& row : settingsRows) {
     dir.WriteText("m/Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
@@ -544,8 +591,9 @@ TEST(Host, CheckSettingsNamesEachIgnoredValue) {
         << row.why << run.out;
     const Outcome explained = Charsift("--explain" + module + " " + Quote(file));
     EXPECT_EQ(explained.status, 0) << row.why;
-    EXPECT_EQ(explained.out.find("settings: ignored") != std::string::npos, *row.told != '\0')
-        << row.why << explained.out;
+    const bool tells = explained.out.find("settings: ignored") != std::string::npos ||
+                       explained.out.find("settings: wrapped") != std::string::npos;
+    EXPECT_EQ(tells, *row.told != '\0') << row.why << explained.out;
   }
   // A read-only install: the example is there, the settings file cannot be made.
   fs::remove(dir / "m" / "Charsift.ini");
@@ -678,11 +726,13 @@ TEST(Host, WhereAndSummary) {
        "Folder\t" + TsvText(tree.root) + "\nFolder\t" + TsvText(tree.At("sub")) +
            "\n#Type\tFolder\t2\n"},
       {"--format jsonl --summary-only --field Encoding" + r,
-       "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}}}\n"},
+       "{\"summary\": {\"Encoding\": {\"ANSI\": 2, \"ANSI Ru\": 1, \"DOS Ru\": 1, \"\": 2}, "
+       "\"not read\": 0}}\n"},
       {"--format json --summary --field Encoding --where Encoding=ANSI" + r,
        "{\"files\": [\n  {\"path\": \"" + JsonText(tree.At("a.txt")) +
            "\", \"Encoding\": \"ANSI\"},\n  {\"path\": \"" + JsonText(tree.At("sub/d.txt")) +
-           "\", \"Encoding\": \"ANSI\"}\n], \"summary\": {\"Encoding\": {\"ANSI\": 2}}}\n"},
+           "\", \"Encoding\": \"ANSI\"}\n], \"summary\": {\"Encoding\": {\"ANSI\": 2}, "
+           "\"not read\": 0}}\n"},
       {"--summary-only --field Type" + r,
        "Field  Value   Files\nType   Folder  2\nType   Text    4\n"},
   };
@@ -758,6 +808,7 @@ TEST(Host, RowsStreamAndListsAreRead) {
     int input[2];
     ASSERT_EQ(pipe(input), 0);
     const std::string err = Text(tree.dir / "progress-err");
+    fs::remove(err); // the last signal's line must not pass for this one's
     const pid_t pid = fork();
     if (pid == 0) {
       dup2(input[0], 0);
@@ -889,6 +940,8 @@ TEST(Host, NamesWithControlCodesInEveryFormat) {
        "c1\xC2\x9B"
        "2J\x7F",
        "C1 and DEL codes: escaped in the table only"},
+      {"a -> b", "a -\\x3e b", "a -> b", "a -> b",
+       "an arrow in a name: the table prints no link's row for it"},
       {"\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
        "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
        "valid UTF-8 prints as itself"},
@@ -927,34 +980,85 @@ TEST(Host, NamesWithControlCodesInEveryFormat) {
 
 #ifndef _WIN32
 // A tree deeper than a path may be long: the walk goes on by descriptors to
-// the file at the bottom, and tells each row whose path the module cannot take.
+// the file at the bottom, and tells each row whose path the module cannot
+// take. However deep, it holds a few descriptors, and folders left for a
+// while are taken again on the way up: every file of the tree is a row.
 TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
-  TempDir dir;
-  const std::string name(200, 'd');
-  std::vector<int> fds{open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY)};
-  for (int level = 0; level < 25; ++level) {
-    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0700), 0);
-    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  const struct {
+    int levels;
+    std::size_t nameLength;
+    int fileEvery; // a file at every this many levels, and at the bottom
+    int openFiles; // descriptors the run may hold; 0: as the test runs
+    bool linked;   // the tree lies behind a link (-L), a file after the link
+    const char* why;
+  } rows[] = {
+      {25, 200, 1000, 0, false, "long names: the bottom lies past PATH_MAX"},
+      {3000, 1, 7, 64, false, "thousands deep under a limit of 64 descriptors: each file listed"},
+      {100, 1, 7, 32, true,
+       "behind a link the way up is no '..': the walk comes back by the path, to z.txt"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir, far;
+    const std::string name(row.nameLength, 'd');
+    if (row.linked) {
+      fs::create_directory_symlink(far.Path(), dir / "link");
+      dir.WriteText("z.txt", "last\n");
+    }
+    // Made and removed a level at a time: the paths exceed PATH_MAX, and the
+    // test holds no more descriptors than the walk may.
+    int fd = open((row.linked ? far : dir).Path().c_str(), O_RDONLY | O_DIRECTORY);
+    int files = 0;
+    const auto file = [&](const char* leaf) {
+      const int out = openat(fd, leaf, O_WRONLY | O_CREAT, 0600);
+      ASSERT_EQ(write(out, "text\n", 5), 5);
+      close(out);
+      ++files;
+    };
+    for (int level = 0; level < row.levels; ++level) {
+      if (level % row.fileEvery == row.fileEvery - 1) file("f.txt");
+      ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+      const int below = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = below;
+    }
+    file("bottom.txt");
+    // The limit binds the run alone, which cannot raise it (the shell's
+    // ulimit sets the hard limit too).
+    TempDir streams;
+    const std::string out = Text(streams / "out"), err = Text(streams / "err");
+    const std::string command =
+        (row.openFiles ? "ulimit -n " + std::to_string(row.openFiles) + "; " : std::string()) +
+        Quote(CHARSIFT_HOST_PATH) + (row.linked ? " -L" : "") + " -r --format tsv --field Type " +
+        Quote(Text(dir.Path())) + " >" + Quote(out) + " 2>" + Quote(err);
+    const int status = std::system(command.c_str());
+    const Outcome run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    const bool pastPathMax = !row.linked;
+    EXPECT_EQ(run.status, pastPathMax ? 1 : 0) << row.why;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(1 + row.levels + files + 2 * row.linked))
+        << row.why << run.err.substr(0, 300);
+    if (row.linked) {
+      EXPECT_EQ(lines.back(), "Text\t" + Text(dir / "z.txt")) << row.why;
+    }
+    EXPECT_EQ(Count(run.out, "/f.txt\n") + Count(run.out, "/bottom.txt\n"),
+              static_cast<std::size_t>(files))
+        << row.why;
+    EXPECT_EQ(Count(run.err, "cannot read folder"), 0u) << row.why;
+    const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
+    EXPECT_EQ(tooLong > 0, pastPathMax) << row.why;
+    EXPECT_LT(tooLong, lines.size()) << row.why << ": the shallow rows are read as usual";
+    // Up again, removing each level.
+    for (int level = row.levels; level >= 0; --level) {
+      unlinkat(fd, "f.txt", 0);
+      unlinkat(fd, "bottom.txt", 0);
+      if (level == 0) break;
+      const int above = openat(fd, "..", O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = above;
+      ASSERT_EQ(unlinkat(fd, name.c_str(), AT_REMOVEDIR), 0) << row.why;
+    }
+    close(fd);
   }
-  const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0600);
-  ASSERT_GE(bottom, 0);
-  ASSERT_EQ(write(bottom, "text\n", 5), 5);
-  close(bottom);
-  const Outcome run = Charsift("-r --format tsv --field Type " + Quote(Text(dir.Path())));
-  EXPECT_EQ(run.status, 1);
-  const std::vector<std::string> rows = Lines(run.out);
-  ASSERT_EQ(rows.size(), 27u) << run.err.substr(0, 300);
-  EXPECT_EQ(rows.back().substr(rows.back().size() - 11), "/bottom.txt");
-  EXPECT_EQ(Count(run.err, "cannot read folder"), 0u);
-  const std::size_t tooLong = Count(run.err, ": path too long to hand to the module\n");
-  EXPECT_GT(tooLong, 0u);
-  EXPECT_LT(tooLong, 27u) << "the shallow rows are read as usual";
-  unlinkat(fds.back(), "bottom.txt", 0);
-  for (std::size_t i = fds.size() - 1; i > 0; --i) {
-    close(fds[i]);
-    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
-  }
-  close(fds[0]);
 }
 
 // Links: listed and not followed, the same on the command line and under -r;

@@ -1,5 +1,5 @@
-// The host's peak memory does not grow with the file: only the samples at
-// its start are ever held.
+// The host's peak memory does not grow with the file, nor with a list's
+// entry: only the samples at a file's start are ever held.
 #ifndef _WIN32
 #include <fcntl.h>
 #include <spawn.h>
@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -16,21 +17,25 @@ using namespace testing_support;
 
 namespace {
 
-// Peak resident size, in KB, of one run of the host over the given path.
-long PeakKbOfHostRun(const fs::path& path) {
-  const std::string host = CHARSIFT_HOST_PATH, target = path.string();
-  const char* argv[] = {host.c_str(), "--format", "tsv", target.c_str(), nullptr};
+// Peak resident size, in KB, of one run of the host with these arguments,
+// which must end with status.
+long PeakKbOfHostRun(const std::vector<std::string>& args, int expected = 0) {
+  const std::string host = CHARSIFT_HOST_PATH;
+  std::vector<char*> argv{const_cast<char*>(host.c_str())};
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   pid_t pid;
-  const int rc =
-      posix_spawn(&pid, host.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+  const int rc = posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
   int status = 0;
   rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != expected)
     return -1;
   return usage.ru_maxrss;
 }
@@ -43,11 +48,20 @@ TEST(HostMemory, PeakDoesNotGrowWithFileSize) {
   std::error_code ec;
   fs::resize_file(huge, std::uintmax_t{2} << 30, ec); // sparse: 2 GiB of holes
   if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();
-  const long smallKb = PeakKbOfHostRun(small), hugeKb = PeakKbOfHostRun(huge);
+  const long smallKb = PeakKbOfHostRun({"--format", "tsv", small.string()}),
+             hugeKb = PeakKbOfHostRun({"--format", "tsv", huge.string()});
   ASSERT_GT(smallKb, 0);
   ASSERT_GT(hugeKb, 0);
   // One UTF-8 sample (64 KB) plus the noise of a process start.
   EXPECT_LE(hugeKb, smallKb + 64 + 512) << "small " << smallKb << " KB, 2 GiB " << hugeKb << " KB";
+  // A list of 256 MB of NULs and no line end (as /dev/zero, or a -print0
+  // list read without -0): the entry is refused, never held.
+  const fs::path zeros = dir.WriteText("zeros.list", "");
+  fs::resize_file(zeros, std::uintmax_t{256} << 20, ec);
+  const long listKb = PeakKbOfHostRun({"--files-from", zeros.string()}, 1);
+  ASSERT_GT(listKb, 0);
+  EXPECT_LE(listKb, smallKb + 512)
+      << "small " << smallKb << " KB, a 256 MB entry " << listKb << " KB";
 }
 
 } // namespace

@@ -43,10 +43,12 @@ class DriveRootForms : public ::testing::TestWithParam<FormRow> {};
 TEST_P(DriveRootForms, NeedNoDriveToExist) {
   const FormRow& row = GetParam();
   const WideString path = U(row.path);
-  EXPECT_EQ(IsDriveRoot(path), row.driveRoot) << row.why;
+  // Off Windows "Q:" is a name like any other: no file of it exists here.
+  const bool driveRoot = row.driveRoot && kWindowsPathRules;
+  EXPECT_EQ(IsDriveRoot(path), driveRoot) << row.why;
   // No drive Q exists: a drive-root form is a folder whatever the lookup
   // says, and the test is made on the path as given, not the stripped one.
-  EXPECT_EQ(IsFolder(path), row.driveRoot) << row.why;
+  EXPECT_EQ(IsFolder(path), driveRoot) << row.why;
 }
 
 // clang-format off
@@ -76,8 +78,10 @@ TEST(StripTrailingBackslash, RemovesAtMostOneBackslash) {
       {u"a/", u"a/", "a forward slash stays"},
       {u"a\\b", u"a\\b", "an inner backslash stays"},
   };
+  // Off Windows a backslash is part of a name: nothing is stripped.
   for (const auto& row : rows)
-    EXPECT_EQ(StripTrailingBackslash(U(row.in)), U(row.out)) << row.why;
+    EXPECT_EQ(StripTrailingBackslash(U(row.in)), U(kWindowsPathRules ? row.out : row.in))
+        << row.why;
 }
 
 TEST(IsFolder, RealEntries) {
@@ -85,15 +89,16 @@ TEST(IsFolder, RealEntries) {
   const fs::path file = dir.WriteText("plain.txt", "x");
   const WideString folder = Wide(dir.Path());
   EXPECT_TRUE(IsFolder(folder));
-  EXPECT_TRUE(IsFolder(folder + WCHAR(u'\\'))) << "one trailing backslash is stripped";
+  EXPECT_EQ(IsFolder(folder + WCHAR(u'\\')), kWindowsPathRules)
+      << "one trailing backslash is stripped on Windows; elsewhere it names another entry";
   EXPECT_FALSE(IsFolder(Wide(file)));
   EXPECT_FALSE(IsFolder(Wide(file) + WCHAR(u'\\')));
   EXPECT_FALSE(IsFolder(Wide(dir / "missing")));
   EXPECT_FALSE(IsFolder(WideString()));
 }
 
-// The lookup's first match decides; "." is listed first, and our POSIX
-// layer takes the smallest matching name.
+// On Windows the lookup's first match decides, "." listed first; elsewhere
+// a wildcard is a character of a name, and none of these names exists.
 TEST(IsFolder, WildcardInTheLastComponentTakesTheFirstMatch) {
   TempDir folderFirst, fileFirst, onlyFiles;
   fs::create_directory(folderFirst / "a_entry");
@@ -102,16 +107,17 @@ TEST(IsFolder, WildcardInTheLastComponentTakesTheFirstMatch) {
   fs::create_directory(fileFirst / "b_entry");
   onlyFiles.WriteText("f.txt", "x");
 
-  EXPECT_TRUE(IsFolder(Wide(folderFirst / "?_entry")));
+  EXPECT_EQ(IsFolder(Wide(folderFirst / "?_entry")), kWindowsPathRules);
   EXPECT_FALSE(IsFolder(Wide(fileFirst / "?_entry")));
-  EXPECT_TRUE(IsFolder(Wide(onlyFiles / "*"))) << "\".\" matches first";
+  EXPECT_EQ(IsFolder(Wide(onlyFiles / "*")), kWindowsPathRules) << "\".\" matches first";
   EXPECT_FALSE(IsFolder(Wide(onlyFiles / "*.txt")));
   EXPECT_FALSE(IsFolder(Wide(onlyFiles / "*.none")));
 }
 
 #ifndef _WIN32
-// '?' and '*' are legal in POSIX names: a file of that very name is the
-// file, even beside a folder its name would match as a pattern.
+// '?', '*', '\\' and ':' are legal in POSIX names: a file of that very name
+// is the file, even beside a folder its name would match as a pattern, name
+// with a backslash stripped, or call a drive.
 TEST(IsFolder, LiteralNameBeatsTheWildcard) {
   SettingsGuard settings;
   const struct {
@@ -122,6 +128,9 @@ TEST(IsFolder, LiteralNameBeatsTheWildcard) {
       {"notes?", "notes1", "'?' beside a folder it matches"},
       {"draft*", "draft(old)", "'*' beside a folder it matches"},
       {"*", "a", "a name that is all wildcard"},
+      {"foo\\", "foo", "a trailing backslash is part of the name, no separator"},
+      {"a:", "a", "a colon makes no drive root"},
+      {"Q:\\", "Q:", "nor does a colon and a backslash"},
   };
   for (const auto& row : rows) {
     TempDir dir;
@@ -225,12 +234,12 @@ TEST(BadPaths, NeverCrash) {
       {base + U(u"x\xD800"), false},
       {U(u"\xDC00"), UsesAnsiCalls()}, // in ANSI '?', which matches "." of the working folder
       {base + U(u"f.tx?"), false},
-      {base + U(u"s?b"), true},
-      {base + U(u"s*\\"), true},
+      {base + U(u"s?b"), kWindowsPathRules},
+      {base + U(u"s*\\"), kWindowsPathRules},
       {base + U(u"*/f.txt"), false},
       {base + U(u"f.txt/*"), false},
       {U(u"?*:/x"), false},
-      {U(u"*:"), true},
+      {U(u"*:"), kWindowsPathRules},
   };
   for (const auto& row : rows)
     ExpectNoAnswer(row.path, row.folder, Narrow(row.path).substr(0, 80));

@@ -11,6 +11,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// kernel32's path rules hold: "\" separates folders, "X:" is a drive and
+// the lookup matches "*" and "?" as wildcards.
+constexpr bool kWindowsPathRules = true;
 #else
 #include "posix/PosixWin32.h"
 #endif

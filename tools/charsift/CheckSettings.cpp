@@ -52,6 +52,14 @@ bool IsCodeList(const std::string& text) {
   }
 }
 
+// Whether an integer the module took has the other sign than its text: a
+// hexadecimal pattern past 7FFFFFFF is read in two's complement.
+bool Wrapped(const std::string& text, int number) {
+  const std::size_t sign = text.find_first_not_of(' ');
+  const bool minus = sign != std::string::npos && text[sign] == '-';
+  return number != 0 && (number < 0) != minus;
+}
+
 } // namespace
 
 int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
@@ -65,7 +73,7 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
   const std::string example = ReplaceExtension(module, ".example.ini");
   // What the module does at load, the first-run copy included.
   LoadSettingsForModule(module);
-  int told = 0;
+  int told = 0, wrapped = 0;
   std::error_code ec;
   if (full) std::fprintf(out, "settings: looked for in %s\n", ShownPath(settings).c_str());
   if (!fs::is_regular_file(fs::path(settings), ec)) {
@@ -104,10 +112,17 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
       seen.push_back(row);
       const std::string value = ReadIniString(kSection, row->key, "", settings);
       int number = 0;
-      if (row->integer && !ParseIniInteger(value, number))
+      if (row->integer && !ParseIniInteger(value, number)) {
         why = "not a whole number (decimal, or hexadecimal after $, x or 0x): it keeps " +
               std::to_string(*row->integer);
-      else if (row->list && !IsCodeList(value))
+      } else if (row->integer && Wrapped(value, number)) {
+        // Taken, but surely not as meant: 0xFFFFFFFF makes every file Binary.
+        std::fprintf(out,
+                     "settings: wrapped %s=%s: read as %d, a hexadecimal value above "
+                     "7FFFFFFF wrapping round to a negative number\n",
+                     row->key, Escaped(value).c_str(), number);
+        ++wrapped;
+      } else if (row->list && !IsCodeList(value))
         why = "a list is codes of two upper-case hexadecimal digits separated by spaces "
               "(00 1A): an entry that is not is never matched";
       if (why.empty()) continue;
@@ -120,6 +135,8 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
                  Escaped(std::string(line.text)).c_str(), why.c_str());
     ++told;
   }
-  if (full) std::fprintf(out, "settings: %d value%s ignored\n", told, told == 1 ? "" : "s");
-  return told;
+  if (full)
+    std::fprintf(out, "settings: %d value%s ignored%s\n", told, told == 1 ? "" : "s",
+                 wrapped ? (", " + std::to_string(wrapped) + " wrapped").c_str() : "");
+  return told + wrapped;
 }

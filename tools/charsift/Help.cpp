@@ -56,12 +56,13 @@ const char* const kHelpBeforeDefault =
     "                          ";
 const char* const kHelpAfterDefault =
     "      --settings FILE     without --module: these settings instead of the\n"
-    "                          module's\n"
+    "                          module's (a FILE that is none is a usage error)\n"
     "      --explain           the steps of the Encoding chain for each PATH (with\n"
     "                          -r, -L, --files-from), after any settings value\n"
     "                          the module ignores; no option that shapes rows\n"
     "      --check-settings    where the settings are looked for, and each value\n"
-    "                          the module ignores, with the rule it breaks\n"
+    "                          the module ignores, with the rule it breaks, or\n"
+    "                          reads wrapped round (0xFFFFFFFF as -1)\n"
     "  -h, --help              this help\n"
     "      --version           the version\n"
     "      --                  the arguments after it are paths\n"

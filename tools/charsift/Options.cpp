@@ -140,7 +140,8 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       if (name == "--settings") o.settings = args[i].path;
       continue;
     }
-    for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4
+    for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4, -rh
+      if (a[k] == 'h') return Asked::Help;
       const auto it = std::find_if(std::begin(kShort), std::end(kShort),
                                    [&](const auto& s) { return s.first == a[k]; });
       if (it == std::end(kShort)) throw UsageError{"unknown option -" + a.substr(k, 1)};

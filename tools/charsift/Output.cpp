@@ -17,6 +17,15 @@ std::string JsonBytes(const std::string& bytes) {
   return JsonString(charsift::names::Utf16FromBytes(bytes));
 }
 
+// A name in a table row: " -> " in it is written " -\x3e ", so that the
+// arrow a link's row puts before its target is the only one of the row.
+std::string TableName(const std::string& name) {
+  std::string out = TableEscaped(name);
+  for (std::size_t at = 0; (at = out.find(" -> ", at)) != std::string::npos; at += 4)
+    out.replace(at + 2, 1, "\\x3e");
+  return out;
+}
+
 std::string Padded(const std::string& text, std::size_t width) {
   return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
 }
@@ -152,8 +161,8 @@ void Output::Row(const Item& item) {
   case Format::Table:
     for (std::size_t i = 0; i < columns_.size(); ++i)
       line_ += Padded(TableEscaped(item.cells[columns_[i].cell]), widths_[i]) + "  ";
-    line_ += TableEscaped(Shown(item.path));
-    if (!item.link.empty()) line_ += " -> " + TableEscaped(item.link);
+    line_ += TableName(Shown(item.path));
+    if (!item.link.empty()) line_ += " -> " + TableName(item.link);
     line_ += "\n";
     break;
   case Format::Tsv:
@@ -196,7 +205,7 @@ void Output::PrintSummary() {
       }
       text += "}";
     }
-    if (unread_) text += ", \"not read\": " + std::to_string(unread_);
+    text += ", \"not read\": " + std::to_string(unread_); // every key, always
     text += "}}\n";
     std::fputs(text.c_str(), out_);
     return;

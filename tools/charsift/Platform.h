@@ -37,6 +37,8 @@ std::string AnsiPath(const fs::path& path);
 // The characters that separate the folders of a path as Shown gives it. A
 // backslash among them (Windows) is never part of a name.
 extern const char kSeparators[];
+// The most bytes a path of a list may have: a longer entry names nothing.
+extern const std::size_t kLongestPath;
 // Whether a name may end with a carriage return. Where none may (Windows),
 // one that ends a list's line is the list's DOS line end.
 extern const bool kNamesMayEndWithCarriageReturn;
@@ -64,6 +66,9 @@ struct Look {
 };
 Look LookAt(const fs::path& path);
 
+// A C library error (errno) in the tool's own words where the system's
+// ("Is a directory", "Illegal seek") would puzzle; else the system's.
+std::string ErrnoReason(int error);
 // Why a regular file cannot be opened or read, or "" when it can.
 std::string ReadProblem(const fs::path& path);
 // Whether a file the probes' open gave (its HANDLE) is one on a disk: on
@@ -94,17 +99,24 @@ public:
   bool List(std::vector<Entry>& entries, std::string& why) const;    // unsorted
   Look LookAt(const fs::path& path, const NativeString& name) const; // of an entry
   std::string Identity() const;                                      // as FolderIdentity
+  // Lets go of the descriptor while the walk is deeper, keeping the folder's
+  // identity (Windows holds none); Retake takes it again: as the ".." of
+  // child, else as the entry name of parent, else by path. False unless it
+  // is the same folder.
+  void Release();
+  bool Released() const { return released_; }
+  bool Retake(const OpenFolder* child, const OpenFolder* parent, const fs::path& path,
+              const NativeString& name);
 
 private:
-  fs::path path_; // Windows lists a folder by its path
-  int fd_ = -1;   // elsewhere it is held open
+  fs::path path_;         // Windows lists a folder by its path
+  int fd_ = -1;           // elsewhere it is held open
+  bool released_ = false; // and may be let go of for a while
+  std::string kept_;      // the identity it must have when taken again
 };
 
 // A path longer than the module can take: it is told, and the walk goes on.
 bool TooLongForModule(const fs::path& path);
-
-// Lets the walk hold open as many folders as the system allows.
-void AllowOpenFolders();
 
 // A module loaded by the system's loader; it stays loaded until the process ends.
 class Library {

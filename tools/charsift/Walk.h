@@ -22,6 +22,7 @@ struct Item {
   Kind kind = Kind::Unknown;      // what it is, or what a link to it points to
   std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
+  bool row = true; // false: only told (a list's entry that names no path, a folder lost)
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.
@@ -29,8 +30,10 @@ class PathList {
 public:
   PathList(std::FILE* in, char separator, fs::path name)
       : in_(in), separator_(separator), name_(std::move(name)) {}
-  // The next non-empty path; false at the end of the stream or on an error.
-  bool Next(fs::path& path);
+  // The next non-empty path, or why the next entry names none (problem:
+  // a NUL in a line, or more bytes than any path holds; the rest of that
+  // entry is skipped, never held); false at the end of the stream or on an error.
+  bool Next(fs::path& path, std::string& problem);
   // Whether a read failed, and its errno. Safe from any thread: the stream
   // itself is never asked, since the reader may hold its lock, blocked in a
   // read, for ever.
@@ -42,6 +45,8 @@ private:
   std::FILE* in_;
   char separator_;
   fs::path name_;
+  std::size_t entry_ = 0; // separators read: the entry under way is entry_ + 1
+  bool skipping_ = false; // the rest of a refused entry is still to be read
   std::atomic<int> error_{0};
   std::atomic<bool> failed_{false}; // set after error_, so a reader that sees it sees both
 };
@@ -67,13 +72,37 @@ public:
   void Run(const std::vector<fs::path>& paths, PathLists& lists, const Push& push);
 
 private:
-  // parent: the open folder path is an entry of, null for a path named as such.
+  // A folder whose entries are being walked. Its path is the walk's path_
+  // cut to pathLength, so that a deep tree costs memory in step with its depth.
+  struct Frame {
+    OpenFolder folder;
+    NativeString name;          // its entry name in the frame above
+    std::size_t pathLength = 0; // of its path in path_
+    std::string identity;       // with -L, to tell a loop
+    std::vector<Entry> entries; // sorted
+    std::size_t next = 0;       // the entry to walk next
+  };
+
+  // path and, under -r, everything below it, without recursion.
+  bool Walk(const fs::path& path, const Push& push);
+  // path's row; a folder to walk becomes the deepest frame. parent: the
+  // folder path is an entry of, null for a path named as such.
   bool Visit(const fs::path& path, const NativeString& name, const Look& look,
              const OpenFolder* parent, const Push& push);
+  // The deepest frame is done: it goes, and the one above holds its folder
+  // again if the descriptor budget had let go of it; false, told, when that
+  // folder can no longer be reached.
+  bool Leave(const Push& push);
+  // Frames above the deepest ones let go of their folders beyond the budget.
+  void KeepBudget();
+  // Takes frame last's folder again, from the top frame down by names.
+  bool RetakeFromTop(std::size_t last);
 
   WalkOptions options_;
-  std::vector<std::string> ancestors_; // identities of the folders being walked (-L)
-  bool named_ = false;                 // walking the paths of the command line
+  std::deque<Frame> frames_;  // a deque: a frame never moves while its folder is open
+  NativeString path_;         // the path of the deepest frame's folder, or deeper
+  std::size_t firstHeld_ = 0; // frames_ from here down hold their folders open
+  bool named_ = false;        // walking the paths of the command line
 };
 
 } // namespace charsift::cli

@@ -91,7 +91,7 @@ int Finished(int status) {
   if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
   if (!std::ferror(stdout)) return status;
   std::fprintf(stderr, "charsift: cannot write the output%s%s\n", writeError ? ": " : "",
-               writeError ? std::strerror(writeError) : "");
+               writeError ? ErrnoReason(writeError).c_str() : "");
   return kExitTrouble;
 }
 
@@ -120,6 +120,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   Engine engine;
   if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
   hooks.work = [&](Item& item) {
+    if (!item.row) return;
     const HostString name = ToHost(item.path);
     // A file the engine opened is readable: no second look for a reason.
     if (engine.Answer(name, plan.queried, item.cells)) return;
@@ -133,6 +134,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
       Tell(item);
       status = kExitTrouble;
     }
+    if (!item.row) return true;
     if (Matches(plan, item)) {
       progress.BeforeRow();
       output.Row(item);
@@ -183,11 +185,22 @@ int Run(const std::vector<Arg>& args) {
     return Usage(e.message);
   }
 
+  // Settings that are no file would leave the defaults in force unseen.
+  if (o.settings) {
+    const Look look = LookAt(*o.settings);
+    const std::string why = !look.exists || !look.why.empty() ? look.why
+                            : look.target == Kind::Folder     ? "is a folder"
+                            : look.target != Kind::File       ? "not a regular file"
+                                                              : ReadProblem(*o.settings);
+    if (!why.empty()) return Usage("--settings " + TableEscaped(Shown(*o.settings)) + ": " + why);
+  }
   const std::vector<fs::path> places = Module::Places();
   fs::path moduleFile = o.module ? *o.module : Module::Found(places);
-  // The settings check reads the settings beside where the module would be.
+  // The settings check reads the settings beside where the module would be;
+  // a module named must load, as for a plain run.
   if (o.checkSettings) {
     if (moduleFile.empty()) moduleFile = places.front();
+    if (Module module; o.module && !module.Load(moduleFile)) return kExitNoModule;
     return CheckSettings(moduleFile, stdout, true) == 0 ? kExitOk : kExitTrouble;
   }
   if (moduleFile.empty()) {
@@ -227,7 +240,7 @@ bool ListsFailed(const PathLists& lists) {
   for (const PathList& list : lists)
     if (list.Failed()) {
       std::fprintf(stderr, "charsift: %s: cannot read the list: %s\n",
-                   TableEscaped(Shown(list.Name())).c_str(), std::strerror(list.Error()));
+                   TableEscaped(Shown(list.Name())).c_str(), ErrnoReason(list.Error()).c_str());
       failed = true;
     }
   return failed;

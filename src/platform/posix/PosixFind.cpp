@@ -1,5 +1,4 @@
-// Searches: FindFirstFile's lookup and its record, the wildcard rule, and search handles.
-#include <dirent.h>
+// Searches: FindFirstFile's lookup of one name and its record, and search handles.
 #include <sys/stat.h>
 
 #include <atomic>
@@ -44,56 +43,12 @@ bool StatEntry(const char* path, struct stat* st) {
   return stat(path, st) == 0 || lstat(path, st) == 0;
 }
 
-// The Windows wildcard rule for one name: '*' any run, '?' one character.
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-  std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
-}
-
-// The first entry matching the path, as FindFirstFile finds it. '?' and
-// '*' are legal in POSIX names, so the entry of that very name wins; only
-// when there is none is a wildcard in the last component matched against
-// the folder's names, the smallest name (as NTFS lists them, "." first)
-// being the first match.
+// The entry the path names, as FindFirstFile finds it. '?' and '*' are
+// characters of POSIX names, never wildcards: a pattern matching some other
+// entry would answer for a file the host did not name.
 // path is zero-terminated at path.size().
 bool FindFirst(std::string_view path, struct stat* st) {
-  if (path.empty()) return false;
-  if (StatEntry(path.data(), st)) return true;
-  const std::size_t slash = path.rfind('/');
-  const std::string last(slash == std::string::npos ? path : path.substr(slash + 1));
-  if (last.find_first_of("*?") == std::string::npos) return false;
-
-  const std::string folder =
-      slash == std::string::npos ? std::string(".") : std::string(path.substr(0, slash + 1));
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return false;
-  std::string best;
-  bool found = false;
-  while (dirent* entry = readdir(dir)) {
-    const std::string_view name(entry->d_name);
-    if (WildcardMatch(last, name) && (!found || name < best)) {
-      best = name;
-      found = true;
-    }
-  }
-  closedir(dir);
-  return found && StatEntry((folder + (folder.back() == '/' ? "" : "/") + best).c_str(), st);
+  return !path.empty() && StatEntry(path.data(), st);
 }
 
 template <typename FindData> HANDLE FindFirstCommon(std::string_view path, FindData* findData) {
@@ -109,8 +64,9 @@ template <typename FindData> HANDLE FindFirstCommon(std::string_view path, FindD
 } // namespace
 
 // FindFirstFileW: a search handle and the record (attributes, times, size)
-// of the first entry the name matches, wildcards in its last component as
-// kernel32 matches them; none fails with ERROR_FILE_NOT_FOUND. The record
+// of the entry of that very name (kernel32 would match wildcards in its last
+// component; here they are characters of names); none fails with
+// ERROR_FILE_NOT_FOUND. The record
 // holds no name, which the module never reads.
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
   charsift::trace::Note(charsift::trace::Op::Find);

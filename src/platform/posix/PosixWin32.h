@@ -108,6 +108,12 @@ using LPOSVERSIONINFOA = OSVERSIONINFOA*;
 #define ERROR_NEGATIVE_SEEK 131u
 #define ERROR_NO_MORE_FILES 18u
 
+// ---- Path rules ------------------------------------------------------------
+// Whether kernel32's path rules hold ("\" separates folders, "X:" is a drive,
+// the lookup matches wildcards). Here a name holds "\", ":", "*" and "?" as
+// characters of its own.
+constexpr bool kWindowsPathRules = false;
+
 // ---- Calls -----------------------------------------------------------------
 DWORD GetLastError();
 void SetLastError(DWORD code);

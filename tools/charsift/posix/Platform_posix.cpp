@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,21 +27,7 @@ namespace charsift::cli {
 
 namespace {
 
-std::string Reason(int error) {
-  switch (error) {
-  case ENOENT:
-    return "no such file or folder";
-  case ENOTDIR:
-    return "not a folder";
-  case EACCES:
-  case EPERM:
-    return "permission denied";
-  case ELOOP:
-    return "symbolic link loop";
-  default:
-    return std::strerror(error);
-  }
-}
+std::string Reason(int error) { return error == ELOOP ? "symbolic link loop" : ErrnoReason(error); }
 
 Kind KindOf(mode_t mode) {
   return S_ISREG(mode) ? Kind::File : S_ISDIR(mode) ? Kind::Folder : Kind::Other;
@@ -112,6 +97,7 @@ fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
 
 const char kSeparators[] = "/";
 const bool kNamesMayEndWithCarriageReturn = true;
+const std::size_t kLongestPath = PATH_MAX - 1; // its terminator is counted in PATH_MAX
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
@@ -141,12 +127,44 @@ OpenFolder::~OpenFolder() {
   if (fd_ >= 0) close(fd_);
 }
 
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+// The entry name of the folder open as parentFd, or path when there is none (-1).
+int OpenFolderAt(int parentFd, const fs::path& path, const NativeString& name) {
+  return parentFd >= 0 ? openat(parentFd, name.c_str(), kFolderFlags)
+                       : open(path.c_str(), kFolderFlags);
+}
+
+} // namespace
+
 bool OpenFolder::Open(const OpenFolder* parent, const fs::path& path, const NativeString& name,
                       std::string& why) {
-  constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-  fd_ = parent ? openat(parent->fd_, name.c_str(), flags) : open(path.c_str(), flags);
+  fd_ = OpenFolderAt(parent ? parent->fd_ : -1, path, name);
   if (fd_ < 0) why = Reason(errno);
   return fd_ >= 0;
+}
+
+void OpenFolder::Release() {
+  kept_ = Identity();
+  close(fd_);
+  fd_ = -1;
+  released_ = true;
+}
+
+bool OpenFolder::Retake(const OpenFolder* child, const OpenFolder* parent, const fs::path& path,
+                        const NativeString& name) {
+  const int fd = child ? openat(child->fd_, "..", kFolderFlags)
+                       : OpenFolderAt(parent ? parent->fd_ : -1, path, name);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && !kept_.empty() && IdentityOf(st) == kept_) {
+    fd_ = fd;
+    released_ = false;
+    return true;
+  }
+  if (fd >= 0) close(fd);
+  return false;
 }
 
 bool OpenFolder::List(std::vector<Entry>& entries, std::string& why) const {
@@ -178,13 +196,6 @@ std::string OpenFolder::Identity() const {
 }
 
 bool TooLongForModule(const fs::path& path) { return path.native().size() >= PATH_MAX; }
-
-void AllowOpenFolders() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
-}
 
 std::string ReadProblem(const fs::path& path) {
   // A real open and a one-byte read: access() grants root everything, and

@@ -64,6 +64,7 @@ fs::path FromListBytes(const std::string& bytes) {
 
 const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
+const std::size_t kLongestPath = 3 * 32767; // UTF-8 of the longest path the wide calls take
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
@@ -341,8 +342,12 @@ Look OpenFolder::LookAt(const fs::path& path, const NativeString&) const {
   return cli::LookAt(path);
 }
 std::string OpenFolder::Identity() const { return FolderIdentity(path_); }
+void OpenFolder::Release() {} // nothing is held: the folder is listed by its path
+bool OpenFolder::Retake(const OpenFolder*, const OpenFolder*, const fs::path&,
+                        const NativeString&) {
+  return true;
+}
 bool TooLongForModule(const fs::path&) { return false; }
-void AllowOpenFolders() {}
 
 std::FILE* OpenList(const fs::path& path, std::string& why) {
   if (path == "-") {
@@ -359,7 +364,7 @@ std::FILE* OpenList(const fs::path& path, std::string& why) {
     return nullptr;
   }
   std::FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) why = std::strerror(errno);
+  if (file == nullptr) why = ErrnoReason(errno);
   return file;
 }
 
