@@ -254,11 +254,19 @@ void BeginConsoleOutput() {
     CloseHandle(relay.pipe);
     return;
   }
-  relay.console = toOut ? out : err;
+  // The relay's own handle to the console: the _dup2 below closes the one
+  // GetStdHandle gave, as it closes whatever a descriptor held before.
+  if (!DuplicateHandle(GetCurrentProcess(), toOut ? out : err, GetCurrentProcess(), &relay.console,
+                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    _close(fd);
+    CloseHandle(relay.pipe);
+    return;
+  }
   relay.thread = CreateThread(nullptr, 0, RelayToConsole, nullptr, 0, nullptr);
   if (relay.thread == nullptr) {
     _close(fd);
     CloseHandle(relay.pipe);
+    CloseHandle(relay.console);
     return;
   }
   // Both streams into the one pipe keep their lines in the order written.
@@ -293,6 +301,7 @@ void EndConsoleOutput() {
   WaitForSingleObject(relay.thread, INFINITE);
   CloseHandle(relay.thread);
   CloseHandle(relay.pipe);
+  CloseHandle(relay.console);
   relay.thread = nullptr;
 }
 
