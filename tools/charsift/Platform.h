@@ -41,6 +41,12 @@ extern const char kSeparators[];
 // one that ends a list's line is the list's DOS line end.
 extern const bool kNamesMayEndWithCarriageReturn;
 
+// The paths a path given on the command line stands for. Windows programs
+// expand a * or ? in its last part themselves (sorted, the path itself when
+// a file of that very name exists or nothing matches); elsewhere the shell
+// has done so, and it is the path alone.
+std::vector<fs::path> Expanded(const fs::path& path);
+
 // The separator the host puts between a folder and an entry of it.
 fs::path Child(const fs::path& folder, const NativeString& name);
 

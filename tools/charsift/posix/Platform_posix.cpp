@@ -113,6 +113,8 @@ fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
 const char kSeparators[] = "/";
 const bool kNamesMayEndWithCarriageReturn = true;
 
+std::vector<fs::path> Expanded(const fs::path& path) { return {path}; }
+
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
   return fs::path(base + (!base.empty() && base.back() == '/' ? "" : "/") + name);

@@ -65,6 +65,30 @@ fs::path FromListBytes(const std::string& bytes) {
 const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
 
+std::vector<fs::path> Expanded(const fs::path& path) {
+  const NativeString& text = path.native();
+  const std::size_t last = text.find_last_of(L"\\/:");
+  const std::size_t start = last == NativeString::npos ? 0 : last + 1;
+  if (text.find_first_of(L"*?", start) == NativeString::npos ||
+      GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return {path};
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return {path};
+  std::vector<NativeString> names;
+  do {
+    const NativeString name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  if (names.empty()) return {path};
+  std::sort(names.begin(), names.end());
+  std::vector<fs::path> paths;
+  for (const NativeString& name : names)
+    paths.emplace_back(text.substr(0, start) + name);
+  return paths;
+}
+
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
   const bool separated =
