@@ -6,15 +6,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ContPlug.h"
+#include "FsPath.h"
 
 namespace charsift::cli {
 
-namespace fs = std::filesystem;
 using HostString = std::basic_string<ContPlugChar>;
 using NativeString = fs::path::string_type;
 

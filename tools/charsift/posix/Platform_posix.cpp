@@ -115,6 +115,14 @@ const bool kNamesMayEndWithCarriageReturn = true;
 
 std::vector<fs::path> Expanded(const fs::path& path) { return {path}; }
 
+std::string AnsiPath(const fs::path& path) { return path.native(); }
+
+std::string LinkTarget(const fs::path& link) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? "?" : Shown(target);
+}
+
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
   return fs::path(base + (!base.empty() && base.back() == '/' ? "" : "/") + name);

@@ -65,6 +65,20 @@ fs::path FromListBytes(const std::string& bytes) {
 const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
 
+std::string AnsiPath(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  if (wide.empty()) return "";
+  const int size = static_cast<int>(wide.size());
+  std::string text(wide.size() * 2, '\0');
+  BOOL lost = FALSE;
+  text.resize(static_cast<std::size_t>(WideCharToMultiByte(
+      CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), size * 2, nullptr, &lost)));
+  return lost || text.empty() ? "" : text;
+}
+
+// A Windows link's target is not read: the table shows "?".
+std::string LinkTarget(const fs::path&) { return "?"; }
+
 std::vector<fs::path> Expanded(const fs::path& path) {
   const NativeString& text = path.native();
   const std::size_t last = text.find_last_of(L"\\/:");
