@@ -32,6 +32,9 @@ fs::path FromListBytes(const std::string& bytes);
 // A path as the module's settings calls take it: in the ANSI code page; ""
 // when it has no form there.
 std::string AnsiPath(const fs::path& path);
+// Loads the settings the module at modulePath reads, as it reads them: on
+// Windows through its UTF-16 path, which any folder has.
+void LoadModuleSettings(const fs::path& modulePath);
 
 // The characters that separate the folders of a path as Shown gives it. A
 // backslash among them (Windows) is never part of a name.

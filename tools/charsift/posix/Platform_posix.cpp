@@ -21,6 +21,7 @@
 #include <system_error>
 #include <thread>
 
+#include "Charsift.h"
 #include "ModuleNames.h"
 #include "platform/FileNames.h"
 
@@ -116,6 +117,10 @@ const bool kNamesMayEndWithCarriageReturn = true;
 std::vector<fs::path> Expanded(const fs::path& path) { return {path}; }
 
 std::string AnsiPath(const fs::path& path) { return path.native(); }
+
+void LoadModuleSettings(const fs::path& modulePath) {
+  if (!modulePath.empty()) LoadSettingsForModule(modulePath.native());
+}
 
 std::string LinkTarget(const fs::path& link) {
   std::error_code ec;

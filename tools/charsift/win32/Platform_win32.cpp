@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Charsift.h"
 #include "ModuleNames.h"
 #include "platform/FileNames.h"
 
@@ -74,6 +75,10 @@ std::string AnsiPath(const fs::path& path) {
   text.resize(static_cast<std::size_t>(WideCharToMultiByte(
       CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), size * 2, nullptr, &lost)));
   return lost || text.empty() ? "" : text;
+}
+
+void LoadModuleSettings(const fs::path& modulePath) {
+  if (!modulePath.empty()) LoadSettingsForModule(WideString(modulePath.native()));
 }
 
 // A Windows link's target is not read: the table shows "?".
