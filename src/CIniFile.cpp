@@ -12,6 +12,32 @@ namespace {
 constexpr DWORD kValueBufferSize = 2048;
 const char kSection[] = "ini";
 
+// Text in the ANSI code page as UTF-16, and back.
+std::basic_string<WCHAR> WideFromAnsi(const std::string& text) {
+  std::basic_string<WCHAR> wide(text.size(), 0);
+  const int size = static_cast<int>(text.size());
+  wide.resize(static_cast<std::size_t>(
+      size ? MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), size) : 0));
+  return wide;
+}
+std::string AnsiFromWide(const WCHAR* wide) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  return std::string(text.c_str());
+}
+
+// The W call's value, in the ANSI code page as the A call gives it.
+std::string ReadWide(const std::string& section, const std::string& key,
+                     const std::string& defaultValue, const std::basic_string<WCHAR>& fileName) {
+  std::vector<WCHAR> buffer(kValueBufferSize, 0);
+  GetPrivateProfileStringW(WideFromAnsi(section).c_str(), WideFromAnsi(key).c_str(),
+                           WideFromAnsi(defaultValue).c_str(), buffer.data(), kValueBufferSize,
+                           fileName.c_str());
+  buffer.back() = 0;
+  return AnsiFromWide(buffer.data());
+}
+
 } // namespace
 
 IniKeyReader::IniKeyReader(std::string_view text) : rest_(text) {
@@ -55,11 +81,12 @@ std::optional<std::string_view> FindIniValue(std::string_view text, std::string_
 }
 
 std::string ReadIniString(const std::string& section, const std::string& key,
-                          const std::string& defaultValue, const std::string& fileName) {
+                          const std::string& defaultValue, const IniFileName& fileName) {
   if (section.empty() || key.empty()) return std::string();
+  if (fileName.IsWide()) return ReadWide(section, key, defaultValue, fileName.Wide());
   std::vector<char> buffer(kValueBufferSize, '\0');
   GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
-                           kValueBufferSize, fileName.c_str());
+                           kValueBufferSize, fileName.Ansi().c_str());
   buffer.back() = '\0';
   return std::string(buffer.data());
 }
@@ -109,11 +136,11 @@ bool ParseIniInteger(const std::string& text, int& value) {
   return true;
 }
 
-void ReadIniInteger(const std::string& fileName, const std::string& key, int& value) {
+void ReadIniInteger(const IniFileName& fileName, const std::string& key, int& value) {
   const std::string text = ReadIniString(kSection, key, std::to_string(value), fileName);
   ParseIniInteger(text, value);
 }
 
-void ReadIniList(const std::string& fileName, const std::string& key, std::string& list) {
+void ReadIniList(const IniFileName& fileName, const std::string& key, std::string& list) {
   list = ReadIniString(kSection, key, list, fileName);
 }

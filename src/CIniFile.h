@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/Win32.h"
 
 // ---- Its text ----------------------------------------------------------------
 // The one reading of a settings file's text, as the profile calls read it: a
@@ -39,11 +42,30 @@ std::optional<std::string_view> FindIniValue(std::string_view text, std::string_
 
 // ---- Its values ----------------------------------------------------------------
 
+// A settings file's name as the profile calls take it: in the ANSI code page
+// for the A calls (all that Windows 95, 98 and ME have), or in UTF-16 for the
+// W calls, which take a name the code page cannot write.
+class IniFileName {
+public:
+  IniFileName(std::string ansi) : ansi_(std::move(ansi)) {}
+  IniFileName(const char* ansi) : ansi_(ansi) {}
+  explicit IniFileName(std::basic_string<WCHAR> wide) : wide_(std::move(wide)), isWide_(true) {}
+  bool IsWide() const { return isWide_; }
+  const std::string& Ansi() const { return ansi_; }
+  const std::basic_string<WCHAR>& Wide() const { return wide_; }
+
+private:
+  std::string ansi_;
+  std::basic_string<WCHAR> wide_;
+  bool isWide_ = false;
+};
+
 // The value of section/key in fileName, or defaultValue when the file, the
 // section or the key is missing; empty when section or key is empty. At most
-// 2047 characters, as the system call cuts it.
+// 2047 characters, as the system call cuts it. The value is in the ANSI code
+// page whichever calls read it.
 std::string ReadIniString(const std::string& section, const std::string& key,
-                          const std::string& defaultValue, const std::string& fileName);
+                          const std::string& defaultValue, const IniFileName& fileName);
 
 // The integer grammar of the settings file: blanks, an optional sign, then
 // decimal digits in the 32-bit signed range or a hexadecimal number after
@@ -53,8 +75,8 @@ bool ParseIniInteger(const std::string& text, int& value);
 
 // Sets value from key in section "ini" of fileName when the text parses;
 // otherwise value keeps what it holds.
-void ReadIniInteger(const std::string& fileName, const std::string& key, int& value);
+void ReadIniInteger(const IniFileName& fileName, const std::string& key, int& value);
 
 // Sets list from key in section "ini" of fileName, whatever the text is; a
 // missing key leaves it as it was.
-void ReadIniList(const std::string& fileName, const std::string& key, std::string& list);
+void ReadIniList(const IniFileName& fileName, const std::string& key, std::string& list);

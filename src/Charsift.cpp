@@ -73,13 +73,39 @@ std::string ReplaceExtension(const std::string& modulePath, const std::string& n
   return (dot == std::string::npos ? modulePath : modulePath.substr(0, dot)) + newExtension;
 }
 
+WideString ReplaceExtension(const WideString& modulePath, const WideString& newExtension) {
+  const WCHAR delimiters[] = {'\\', ':', '/', 0};
+  const std::size_t dot = modulePath.rfind(static_cast<WCHAR>('.'));
+  const std::size_t delimiter = modulePath.find_last_of(delimiters);
+  const bool replaced =
+      dot != WideString::npos && (delimiter == WideString::npos || dot > delimiter);
+  return (replaced ? modulePath.substr(0, dot) : modulePath) + newExtension;
+}
+
 namespace {
+
+HANDLE FindFirst(const std::string& path, WIN32_FIND_DATAA& data) {
+  return FindFirstFileA(path.c_str(), &data);
+}
+HANDLE FindFirst(const WideString& path, WIN32_FIND_DATAW& data) {
+  return FindFirstFileW(path.c_str(), &data);
+}
+void CopyExample(const std::string& example, const std::string& settings) {
+  CopyFileA(example.c_str(), settings.c_str(), TRUE);
+}
+void CopyExample(const WideString& example, const WideString& settings) {
+  CopyFileW(example.c_str(), settings.c_str(), TRUE);
+}
+std::string Extension(const std::string& text, std::string) { return text; }
+WideString Extension(const std::string& text, WideString) {
+  return WideString(text.begin(), text.end());
+}
 
 // A file exists here when the lookup finds a non-folder entry whose
 // last-write time is a local DOS date (1980 to 2107).
-bool SettingsFileExists(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path.c_str(), &data);
+template <typename Data, typename Text> bool SettingsFileExists(const Text& path) {
+  Data data;
+  HANDLE search = FindFirst(path, data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
@@ -89,17 +115,46 @@ bool SettingsFileExists(const std::string& path) {
          FileTimeToDosDateTime(&local, &dosDate, &dosTime);
 }
 
+// The settings beside the module, through the calls of Data's kind (A or W).
+template <typename Data, typename Text> void LoadBeside(const Text& modulePath) {
+  const Text settingsPath = ReplaceExtension(modulePath, Extension(".ini", Text()));
+  const Text examplePath = ReplaceExtension(modulePath, Extension(".example.ini", Text()));
+  if (SettingsFileExists<Data>(examplePath) && !SettingsFileExists<Data>(settingsPath))
+    CopyExample(examplePath, settingsPath);
+  LoadSettingsFile(IniFileName(settingsPath));
+}
+
+// The module's whole path through the W call, however long; "" when it fails.
+WideString WideModulePath() {
+  WideString path(MAX_PATH + 1, 0);
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(ModuleInstance, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return WideString();
+    // A cut path fills the whole buffer (on XP without its terminator).
+    if (length < path.size()) return path.substr(0, length);
+    if (path.size() > 65536) return WideString();
+    path.resize(path.size() * 2);
+  }
+}
+
+bool OnNt() {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
 } // namespace
 
 void LoadSettingsForModule(const std::string& modulePath) {
-  const std::string settingsPath = ReplaceExtension(modulePath, ".ini");
-  const std::string examplePath = ReplaceExtension(modulePath, ".example.ini");
-  if (SettingsFileExists(examplePath) && !SettingsFileExists(settingsPath))
-    CopyFileA(examplePath.c_str(), settingsPath.c_str(), TRUE);
-  LoadSettingsFile(settingsPath);
+  LoadBeside<WIN32_FIND_DATAA>(modulePath);
+}
+void LoadSettingsForModule(const WideString& modulePath) {
+  LoadBeside<WIN32_FIND_DATAW>(modulePath);
 }
 
-void LoadSettingsFile(const std::string& settingsPath) {
+void LoadSettingsFile(const IniFileName& settingsPath) {
   // The code sets follow the lists even when a read throws half-way.
   struct ListsApplied {
     ~ListsApplied() { ApplyListSettings(); }
@@ -111,6 +166,14 @@ void LoadSettingsFile(const std::string& settingsPath) {
 }
 
 void LoadSettings() {
+  // On the NT platforms the W calls, which take a folder the ANSI code page
+  // cannot name and a path of any length. (The module entry may run before
+  // the probes' own platform check is set.)
+  if (OnNt()) {
+    const WideString path = WideModulePath();
+    if (!path.empty()) LoadSettingsForModule(path);
+    return;
+  }
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(ModuleInstance, path, sizeof path);
   // A cut path would name some other file: keep the defaults instead.

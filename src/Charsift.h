@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CIniFile.h"
 #include "VorFProc.h"
 
 struct FieldRow {
@@ -159,10 +160,13 @@ const char* ClassifyEncoding(const WideString& path, ChainTrace* trace = nullptr
 // modulePath with its extension (after the last '.' that follows every
 // path delimiter) replaced by newExtension, or newExtension appended.
 std::string ReplaceExtension(const std::string& modulePath, const std::string& newExtension);
+WideString ReplaceExtension(const WideString& modulePath, const WideString& newExtension);
 
 // Reads the settings file beside the module; copies the example file into
 // place first when only the example exists.
 void LoadSettings();
+// The A calls for an ANSI path, the W calls for a UTF-16 one.
 void LoadSettingsForModule(const std::string& modulePath);
+void LoadSettingsForModule(const WideString& modulePath);
 // Reads the twelve keys from this settings file; a key it lacks keeps its value.
-void LoadSettingsFile(const std::string& settingsPath);
+void LoadSettingsFile(const IniFileName& settingsPath);

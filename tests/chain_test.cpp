@@ -271,13 +271,13 @@ std::string ExplainedLabel(const fs::path& module, const fs::path& file, const T
   const fs::path outPath = dir / "explained.txt";
   std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
   // The linked-in exports stand for the module, under the settings Explain loaded.
-  const auto exports = [](const fs::path& path) {
+  const auto exports = [](const charsift::cli::fs::path& path) {
     char value[64] = {};
-    const WideString wide = Wide(path);
+    const WideString wide = Wide(fs::path(path.native()));
     ContentGetValueW(wide.c_str(), kEncodingField, 0, value, sizeof value, 0);
     return std::string(value);
   };
-  EXPECT_EQ(Explain(module, {file}, out, exports), 0);
+  EXPECT_EQ(Explain(module.native(), {file.native()}, out, exports), 0);
   std::fclose(out);
   std::ifstream in(outPath, std::ios::binary);
   const std::string text(std::istreambuf_iterator<char>(in), {});

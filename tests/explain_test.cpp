@@ -26,9 +26,9 @@ struct Explained {
 
 // The exports linked into the suite stand for the module: they answer
 // under the settings Explain loaded.
-std::string ExportsAnswer(const fs::path& path) {
+std::string ExportsAnswer(const charsift::cli::fs::path& path) {
   char value[64] = {};
-  const WideString wide = Wide(path);
+  const WideString wide = Wide(fs::path(path.native()));
   const int result = ContentGetValueW(wide.c_str(), kEncodingField, 0, value, sizeof value, 0);
   return result == FT_MULTIPLE_CHOICE ? value : result == FT_FIELD_EMPTY ? "" : "?";
 }
@@ -39,7 +39,7 @@ Explained ExplainOne(const std::string& ini, const fs::path& path,
   dir.WriteText("Charsift.ini", "[ini]\n" + ini + "\n");
   const fs::path outPath = dir / "out.txt";
   std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
-  const int status = Explain(dir / "Charsift.so", {path}, out, answer);
+  const int status = Explain((dir / "Charsift.so").native(), {path.native()}, out, answer);
   std::fclose(out);
   std::ifstream in(outPath, std::ios::binary);
   return {status, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -136,7 +136,8 @@ TEST(Explain, AnAnswerThatDiffersIsToldAndFails) {
       {"", 4, "The module answers (none)", "field empty for a file"},
   };
   for (const auto& row : rows) {
-    const Explained e = ExplainOne("", file, [&](const fs::path&) { return row.module; });
+    const Explained e =
+        ExplainOne("", file, [&](const charsift::cli::fs::path&) { return row.module; });
     EXPECT_EQ(e.status, row.status) << row.why;
     EXPECT_NE(e.text.find("  Encoding: ANSI, decided at step 8\n"), std::string::npos) << e.text;
     EXPECT_EQ(e.text.find(*row.told ? row.told : "module answers") != std::string::npos,

@@ -337,7 +337,7 @@ enum class Setup {
   Unprivileged, // as a user who may not read {secret} (root reads any file)
   FullOutput,   // standard output is /dev/full: every write fails
   FolderInput,  // standard input is the temporary folder: every read fails
-  InFolder,     // in the temporary folder, which holds Renamed.module
+  InFolder,     // in the temporary folder, which holds Renamed.module, g.txt and a folder d.txt
 };
 
 struct StatusRow {
@@ -398,6 +398,8 @@ protected:
     const std::string args = Expand(row.args, true), input = Expand("{file}\r\n", false);
     if (row.setup == Setup::InFolder) {
       fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir_ / "Renamed.module");
+      dir_.WriteText("g.txt", "text\n");
+      fs::create_directory(dir_ / "d.txt");
       const fs::path here = fs::current_path();
       fs::current_path(dir_.Path());
       const Outcome run = Charsift(args, input);
@@ -518,7 +520,17 @@ const StatusRow kStatusRows[] = {
     {"--field Type --format tsv --module Renamed.module f.txt", 0, "",
      "a module path is a path: a bare name is a file in the current folder", Setup::InFolder,
      "Text\tf.txt\n"},
-#ifndef _WIN32
+#ifdef _WIN32
+    {"--field Type --format tsv ?.txt Renamed.*", 0, "",
+     "* and ? in a name are expanded, sorted, folders among the files", Setup::InFolder,
+     "Folder\td.txt\nText\tf.txt\nText\tg.txt\nBinary\tRenamed.module\n"},
+    {"*.none", 1, "*.none: no such file or folder", "a wildcard that matches nothing is the name",
+     Setup::InFolder},
+    {"*\\f.txt", 1, "*\\f.txt: no such file or folder", "a folder's part is never expanded",
+     Setup::InFolder},
+    {"--module Ren*.module f.txt", 3, "cannot load module", "an option's path is never expanded",
+     Setup::InFolder},
+#else
     {"--files-from -", 1, "-: cannot read the list: is a folder",
      "a folder as standard input, told in the tool's words, not the system's", Setup::FolderInput,
      "Type    Encoding      Path\n"},

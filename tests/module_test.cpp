@@ -346,8 +346,8 @@ INSTANTIATE_TEST_SUITE_P(Examples, ModuleExamples, ::testing::ValuesIn(kExamples
                          });
 
 // ---- Settings beside a copy of the module ----------------------------------------------
-fs::path CopyModuleInto(const TempDir& dir) {
-  const fs::path copy = dir / ModuleFile().filename().string();
+fs::path CopyModuleInto(const TempDir& dir, const std::string& folder = "") {
+  const fs::path copy = dir.Path() / fs::u8path(folder) / ModuleFile().filename();
   fs::copy_file(ModuleFile(), copy);
   return copy;
 }
@@ -359,7 +359,9 @@ TEST(ModuleSettings, ReadFromTheIniBesideTheCopy) {
     int field;
     const char* value;
     const char* why;
-  } rows[] = {
+    std::string folder = ""; // of the copy and its settings in the temporary folder (UTF-8)
+  };
+  std::vector<Row> rows = {
       {"rus_enabled=0", "russian-1251.txt", 1, "ANSI", "Russian test switched off"},
       {"text_buffer_size_kb=0", "ascii.txt", 0, "Binary", "no text sample: every file is binary"},
       {"utf8_buffer_size_kb=0", "utf8-no-bom.txt", 1, "UTF-8 no BOM", "a zero sample is clamped"},
@@ -367,10 +369,24 @@ TEST(ModuleSettings, ReadFromTheIniBesideTheCopy) {
       {"oem_ignore=B3 C4 C5 CD BA", "box-drawing-437.txt", 1, "ANSI Ru",
        "a list is read, whatever the order of the module's sources"},
   };
+  // The wide calls take a folder that the ANSI code page cannot name; the
+  // ANSI calls of Windows 98 cannot.
+  if (!UsesAnsiCalls())
+    rows.push_back({"rus_enabled=0", "russian-1251.txt", 1, "ANSI",
+                    "a folder named outside the ANSI code page",
+                    "plug_\xE4\xB8\xAD\xE6\x96\x87"}); // plug_中文
+#ifndef _WIN32
+  rows.push_back(
+      {"rus_enabled=0", "russian-1251.txt", 1, "ANSI",
+       "a module path of 260 bytes and more is taken whole",
+       std::string(100, 'a') + "/" + std::string(100, 'b') + "/" + std::string(100, 'c')});
+#endif
   for (const Row& row : rows) {
     TempDir dir;
-    const fs::path copy = CopyModuleInto(dir);
-    dir.WriteText("Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
+    const std::string folder = row.folder.empty() ? "" : row.folder + "/";
+    fs::create_directories(dir.Path() / fs::u8path(folder));
+    const fs::path copy = CopyModuleInto(dir, folder);
+    dir.WriteText(folder + "Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
     const Module module(copy);
     ASSERT_TRUE(module.Loaded()) << copy;
     EXPECT_EQ(Query(module.getValueW, Example(row.file), row.field).value, row.value) << row.why;

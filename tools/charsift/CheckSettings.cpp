@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,7 +15,7 @@
 #include "Output.h"
 #include "Platform.h"
 
-namespace fs = std::filesystem;
+namespace fs = charsift::cli::fs;
 
 namespace {
 
@@ -87,15 +85,19 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
     }
     return told;
   }
-  std::ifstream in{fs::path(settings), std::ios::binary};
-  if (!in) {
+  std::FILE* in = std::fopen(settings.c_str(), "rb");
+  if (in == nullptr) {
     std::fprintf(out, "settings: %s cannot be read: the built-in defaults are in force\n",
                  ShownPath(settings).c_str());
     return 1;
   }
   // The keys are enumerated here; their values are read back through the
   // module's own reader.
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    text.append(buffer, got);
+  std::fclose(in);
   std::vector<const SettingRow*> seen;
   IniKeyReader reader(text);
   for (IniKeyLine line; reader.Next(line);) {

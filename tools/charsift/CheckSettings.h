@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdio>
-#include <filesystem>
+
+#include "FsPath.h"
 
 // Writes, for the module at modulePath, each value of its settings file that
 // the module ignores (key, text, the rule it breaks), each hexadecimal one
 // it reads wrapped round to a negative number, and whether the example
 // could not be put in place. With full, also where the settings were looked
 // for and a closing count. Returns how many things it told.
-int CheckSettings(const std::filesystem::path& modulePath, std::FILE* out, bool full);
+int CheckSettings(const charsift::cli::fs::path& modulePath, std::FILE* out, bool full);

@@ -13,8 +13,7 @@ void Engine::Start(const fs::path& modulePath, const fs::path* settingsFile,
     const std::string settings = AnsiPath(*settingsFile);
     if (!settings.empty()) LoadSettingsFile(settings);
   } else {
-    const std::string module = AnsiPath(modulePath);
-    if (!module.empty()) LoadSettingsForModule(module);
+    LoadModuleSettings(modulePath);
   }
   kinds_.clear();
   for (const Field& field : fields)

@@ -4,7 +4,6 @@
 // module's exports.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 

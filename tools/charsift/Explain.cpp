@@ -9,7 +9,7 @@
 #include "Output.h"
 #include "Platform.h"
 
-namespace fs = std::filesystem;
+namespace fs = charsift::cli::fs;
 
 namespace {
 

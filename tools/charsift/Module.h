@@ -2,7 +2,6 @@
 // charsift, its fields and their choices, and asking it for a value.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 

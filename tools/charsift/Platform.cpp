@@ -3,16 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
-#include <system_error>
 
 namespace charsift::cli {
-
-std::string LinkTarget(const fs::path& link) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(link, ec);
-  return ec ? "?" : Shown(target);
-}
 
 std::string ErrnoReason(int error) {
   switch (error) {
@@ -33,14 +25,6 @@ std::string ErrnoReason(int error) {
     return "name too long";
   default:
     return std::strerror(error);
-  }
-}
-
-std::string AnsiPath(const fs::path& path) {
-  try {
-    return path.string();
-  } catch (const std::exception&) {
-    return std::string();
   }
 }
 

@@ -6,15 +6,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ContPlug.h"
+#include "FsPath.h"
 
 namespace charsift::cli {
 
-namespace fs = std::filesystem;
 using HostString = std::basic_string<ContPlugChar>;
 using NativeString = fs::path::string_type;
 
@@ -33,6 +32,9 @@ fs::path FromListBytes(const std::string& bytes);
 // A path as the module's settings calls take it: in the ANSI code page; ""
 // when it has no form there.
 std::string AnsiPath(const fs::path& path);
+// Loads the settings the module at modulePath reads, as it reads them: on
+// Windows through its UTF-16 path, which any folder has.
+void LoadModuleSettings(const fs::path& modulePath);
 
 // The characters that separate the folders of a path as Shown gives it. A
 // backslash among them (Windows) is never part of a name.
@@ -42,6 +44,12 @@ extern const std::size_t kLongestPath;
 // Whether a name may end with a carriage return. Where none may (Windows),
 // one that ends a list's line is the list's DOS line end.
 extern const bool kNamesMayEndWithCarriageReturn;
+
+// The paths a path given on the command line stands for. Windows programs
+// expand a * or ? in its last part themselves (sorted, the path itself when
+// a file of that very name exists or nothing matches); elsewhere the shell
+// has done so, and it is the path alone.
+std::vector<fs::path> Expanded(const fs::path& path);
 
 // The separator the host puts between a folder and an entry of it.
 fs::path Child(const fs::path& folder, const NativeString& name);

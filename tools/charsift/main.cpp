@@ -249,7 +249,8 @@ bool ListsFailed(const PathLists& lists) {
 std::vector<fs::path> PathsOf(const Options& o) {
   std::vector<fs::path> paths;
   for (const Arg& arg : o.paths)
-    paths.push_back(arg.path);
+    for (fs::path& path : Expanded(arg.path))
+      paths.push_back(std::move(path));
   return paths;
 }
 

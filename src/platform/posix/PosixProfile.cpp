@@ -16,10 +16,14 @@
 #include "CIniFile.h"
 #include "PosixInternal.h"
 #include "PosixWin32.h"
+#include "platform/FileNames.h"
 
 using namespace charsift::posix;
 
 namespace {
+
+// The longest value the W call reads through the A call, in bytes.
+constexpr DWORD kMaxValue = 65536;
 
 // Reads a whole regular file; a folder, a FIFO or a device is no file here.
 bool ReadWholeFile(const char* path, std::string* content) {
@@ -38,33 +42,58 @@ bool ReadWholeFile(const char* path, std::string* content) {
 
 } // namespace
 
+namespace {
+
+// The full path of the module that holds the given address (null: the
+// executable); ERROR_SUCCESS or the error.
+DWORD ModulePath(HMODULE module, std::string& path) {
+  if (module == nullptr) {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0) return ERROR_INVALID_FUNCTION;
+    path.assign(buffer, static_cast<std::size_t>(n));
+    return ERROR_SUCCESS;
+  }
+  Dl_info info;
+  if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return ERROR_INVALID_HANDLE;
+  char* resolved = realpath(info.dli_fname, nullptr);
+  path = resolved ? resolved : info.dli_fname;
+  std::free(resolved);
+  return ERROR_SUCCESS;
+}
+
+// The path and a terminator into fileName; a path that does not fit is cut
+// to size-1 characters and answers size, as Windows answers.
+template <typename Char>
+DWORD CopyModulePath(const std::basic_string<Char>& path, Char* fileName, DWORD size) {
+  if (size == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  if (path.size() >= size) {
+    std::memcpy(fileName, path.data(), (size - 1) * sizeof(Char));
+    fileName[size - 1] = 0;
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  std::memcpy(fileName, path.c_str(), (path.size() + 1) * sizeof(Char));
+  lastError = ERROR_SUCCESS;
+  return static_cast<DWORD>(path.size());
+}
+
+} // namespace
+
 // GetModuleFileNameA: the full path of the module that holds the given
 // address (null: the executable), cut to size-1 characters like Windows.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   std::string path;
-  if (module == nullptr) {
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
-    if (n <= 0) return FailWith(ERROR_INVALID_FUNCTION);
-    path.assign(buffer, static_cast<std::size_t>(n));
-  } else {
-    Dl_info info;
-    if (dladdr(module, &info) == 0 || info.dli_fname == nullptr)
-      return FailWith(ERROR_INVALID_HANDLE);
-    char* resolved = realpath(info.dli_fname, nullptr);
-    path = resolved ? resolved : info.dli_fname;
-    std::free(resolved);
-  }
-  if (size == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  if (path.size() >= size) {
-    std::memcpy(fileName, path.data(), size - 1);
-    fileName[size - 1] = '\0';
-    lastError = ERROR_INSUFFICIENT_BUFFER;
-    return size;
-  }
-  std::memcpy(fileName, path.c_str(), path.size() + 1);
-  lastError = ERROR_SUCCESS;
-  return static_cast<DWORD>(path.size());
+  if (const DWORD error = ModulePath(module, path)) return FailWith(error);
+  return CopyModulePath(path, fileName, size);
+}
+
+// GetModuleFileNameW: the same path as UTF-16, a byte that is no UTF-8
+// mapped as names are; cut as Windows cuts it (Vista on: with a terminator).
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+  std::string path;
+  if (const DWORD error = ModulePath(module, path)) return FailWith(error);
+  return CopyModulePath(charsift::names::Utf16FromBytes(path), fileName, size);
 }
 
 // GetPrivateProfileStringA: the value from the named section, or the
@@ -120,4 +149,30 @@ BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
     return FailWith(ERROR_ACCESS_DENIED);
   }
   return TRUE;
+}
+
+// GetPrivateProfileStringW: the A call on the file the UTF-16 name names,
+// its value back in UTF-16, cut to size-1 characters as Windows cuts it.
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultValue,
+                               LPWSTR returned, DWORD size, LPCWSTR fileName) {
+  if (returned == nullptr || size == 0) return 0;
+  const PathFromWide app(appName), key(keyName), value(defaultValue), file(fileName);
+  std::string found(kMaxValue, '\0');
+  GetPrivateProfileStringA(appName ? app.c_str() : nullptr, keyName ? key.c_str() : nullptr,
+                           value.c_str(), found.data(), kMaxValue,
+                           fileName ? file.c_str() : nullptr);
+  const DWORD error = lastError;
+  const std::u16string wide = charsift::names::Utf16FromBytes(found.c_str());
+  const std::size_t n = std::min<std::size_t>(wide.size(), size - 1);
+  std::memcpy(returned, wide.data(), n * sizeof(WCHAR));
+  returned[n] = 0;
+  lastError = error;
+  return static_cast<DWORD>(n);
+}
+
+// CopyFileW: the A call on the files the UTF-16 names name.
+BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists) {
+  if (!existingFileName || !newFileName) return FailWith(ERROR_INVALID_PARAMETER);
+  const PathFromWide existing(existingFileName), target(newFileName);
+  return CopyFileA(existing.c_str(), target.c_str(), failIfExists);
 }

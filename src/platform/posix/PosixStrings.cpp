@@ -88,6 +88,24 @@ UINT GetACP() { return CP_UTF8; }
 // answers for a code page that is not a DBCS one, UTF-8 among them.
 BOOL IsDBCSLeadByteEx(UINT, BYTE) { return FALSE; }
 
+// MultiByteToWideChar: the ANSI code page (UTF-8) to UTF-16, each byte that
+// is no UTF-8 mapped as names are, counted as kernel32 counts (-1 takes the
+// terminator along; an output size of 0 asks for the size).
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteLength, LPWSTR wide,
+                        int wideLength) {
+  if (!multiByte || multiByteLength == 0 || wideLength < 0 ||
+      (codePage != CP_ACP && codePage != CP_UTF8 && codePage != GetACP()))
+    return static_cast<int>(FailWith(ERROR_INVALID_PARAMETER));
+  const std::size_t length =
+      multiByteLength < 0 ? std::strlen(multiByte) + 1 : static_cast<std::size_t>(multiByteLength);
+  const std::u16string units = charsift::names::Utf16FromBytes(std::string_view(multiByte, length));
+  if (wideLength == 0) return static_cast<int>(units.size());
+  if (units.size() > static_cast<std::size_t>(wideLength))
+    return static_cast<int>(FailWith(ERROR_INSUFFICIENT_BUFFER));
+  std::memcpy(wide, units.data(), units.size() * sizeof(WCHAR));
+  return static_cast<int>(units.size());
+}
+
 // WideCharToMultiByte: UTF-16 to the ANSI code page (UTF-8), counted as
 // kernel32 counts: a length of -1 takes the terminator along, an output size
 // of 0 asks for the size, too small a buffer fails with

@@ -135,9 +135,13 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
 BOOL CloseHandle(HANDLE object);
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultValue, LPSTR returned,
                                DWORD size, LPCSTR fileName);
+DWORD GetPrivateProfileStringW(LPCWSTR appName, LPCWSTR keyName, LPCWSTR defaultValue,
+                               LPWSTR returned, DWORD size, LPCWSTR fileName);
 BOOL CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
+BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
 BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime);
 BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime);
 LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int maxLength);
@@ -147,5 +151,7 @@ LCID GetThreadLocale();
 int GetLocaleInfoA(LCID locale, DWORD type, LPSTR data, int size);
 UINT GetACP();
 BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                        LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR multiByte,
                         int multiByteLength, LPCSTR defaultChar, LPBOOL usedDefaultChar);

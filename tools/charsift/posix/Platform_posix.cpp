@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "Charsift.h"
 #include "ModuleNames.h"
 #include "platform/FileNames.h"
 
@@ -98,6 +99,20 @@ fs::path FromListBytes(const std::string& bytes) { return fs::path(bytes); }
 const char kSeparators[] = "/";
 const bool kNamesMayEndWithCarriageReturn = true;
 const std::size_t kLongestPath = PATH_MAX - 1; // its terminator is counted in PATH_MAX
+
+std::vector<fs::path> Expanded(const fs::path& path) { return {path}; }
+
+std::string AnsiPath(const fs::path& path) { return path.native(); }
+
+void LoadModuleSettings(const fs::path& modulePath) {
+  if (!modulePath.empty()) LoadSettingsForModule(modulePath.native());
+}
+
+std::string LinkTarget(const fs::path& link) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? "?" : Shown(target);
+}
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();

@@ -3,7 +3,7 @@
 #include "Run.h"
 
 int wmain(int argc, wchar_t** argv) {
-  std::vector<std::filesystem::path> args;
+  std::vector<charsift::cli::fs::path> args;
   for (int i = 1; i < argc; ++i)
     args.emplace_back(argv[i]);
   return charsift::cli::Main(args);

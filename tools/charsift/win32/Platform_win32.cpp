@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Charsift.h"
 #include "ModuleNames.h"
 #include "platform/FileNames.h"
 
@@ -65,6 +66,48 @@ fs::path FromListBytes(const std::string& bytes) {
 const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
 const std::size_t kLongestPath = 3 * 32767; // UTF-8 of the longest path the wide calls take
+
+std::string AnsiPath(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  if (wide.empty()) return "";
+  const int size = static_cast<int>(wide.size());
+  std::string text(wide.size() * 2, '\0');
+  BOOL lost = FALSE;
+  text.resize(static_cast<std::size_t>(WideCharToMultiByte(
+      CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), size * 2, nullptr, &lost)));
+  return lost || text.empty() ? "" : text;
+}
+
+void LoadModuleSettings(const fs::path& modulePath) {
+  if (!modulePath.empty()) LoadSettingsForModule(WideString(modulePath.native()));
+}
+
+// A Windows link's target is not read: the table shows "?".
+std::string LinkTarget(const fs::path&) { return "?"; }
+
+std::vector<fs::path> Expanded(const fs::path& path) {
+  const NativeString& text = path.native();
+  const std::size_t last = text.find_last_of(L"\\/:");
+  const std::size_t start = last == NativeString::npos ? 0 : last + 1;
+  if (text.find_first_of(L"*?", start) == NativeString::npos ||
+      GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return {path};
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return {path};
+  std::vector<NativeString> names;
+  do {
+    const NativeString name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  if (names.empty()) return {path};
+  std::sort(names.begin(), names.end());
+  std::vector<fs::path> paths;
+  for (const NativeString& name : names)
+    paths.emplace_back(text.substr(0, start) + name);
+  return paths;
+}
 
 fs::path Child(const fs::path& folder, const NativeString& name) {
   const NativeString& base = folder.native();
@@ -255,11 +298,19 @@ void BeginConsoleOutput() {
     CloseHandle(relay.pipe);
     return;
   }
-  relay.console = toOut ? out : err;
+  // The relay's own handle to the console: the _dup2 below closes the one
+  // GetStdHandle gave, as it closes whatever a descriptor held before.
+  if (!DuplicateHandle(GetCurrentProcess(), toOut ? out : err, GetCurrentProcess(), &relay.console,
+                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    _close(fd);
+    CloseHandle(relay.pipe);
+    return;
+  }
   relay.thread = CreateThread(nullptr, 0, RelayToConsole, nullptr, 0, nullptr);
   if (relay.thread == nullptr) {
     _close(fd);
     CloseHandle(relay.pipe);
+    CloseHandle(relay.console);
     return;
   }
   // Both streams into the one pipe keep their lines in the order written.
@@ -294,6 +345,7 @@ void EndConsoleOutput() {
   WaitForSingleObject(relay.thread, INFINITE);
   CloseHandle(relay.thread);
   CloseHandle(relay.pipe);
+  CloseHandle(relay.console);
   relay.thread = nullptr;
 }
 
