@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // Control codes below 0x20 mark a binary file, but for tab, line feed and
 // carriage return, which every text holds.
@@ -29,4 +30,23 @@ constexpr bool IsCyrillicLetter(std::uint8_t b, bool oem) {
   if (!oem) return b >= kFirst1251Letter;
   return (b >= kFirst866Letter && b <= kLast866LowLetter) ||
          (b >= kFirst866HighLetter && b <= kLast866Letter);
+}
+
+// The vowels among those letters: а е и о у ы э ю я and their capitals in
+// both code pages, Ё and ё in 866 (1251 counts neither as a letter). About
+// 40% of the letters of Russian, Ukrainian, Bulgarian or Serbian text are
+// vowels; Greek, Hebrew, Arabic or KOI8-R read as either page have far fewer.
+// Folding with 0x20 puts every capital but 866's У to Я (93 to 9F) on its
+// small letter's code.
+constexpr std::uint8_t kVowelCase = 0x20;
+constexpr std::uint8_t k1251Vowels[] = {0xE0, 0xE5, 0xE8, 0xEE, 0xF3, 0xFB, 0xFD, 0xFE, 0xFF};
+constexpr std::uint8_t k866Vowels[] = {0xA0, 0xA5, 0xA8, 0xAE, 0xB3, 0xBB, 0xBD, 0xBE,
+                                       0xBF, 0xE3, 0xEB, 0xED, 0xEE, 0xEF, 0xF0, 0xF1};
+constexpr bool IsCyrillicVowel(std::uint8_t b, bool oem) {
+  if (!IsCyrillicLetter(b, oem)) return false;
+  const auto folded = static_cast<std::uint8_t>(b | kVowelCase);
+  for (const std::uint8_t v :
+       oem ? std::span<const std::uint8_t>(k866Vowels) : std::span<const std::uint8_t>(k1251Vowels))
+    if (folded == v) return true;
+  return false;
 }

@@ -261,6 +261,49 @@ std::int64_t FirstBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet
   return -1;
 }
 
+// How often each box code (B0..DF) draws in a sample: where it lies in a
+// run of at least `run` box codes on a line (═══, ──┬──, ▀▀▀, ░░░), or
+// below the same code in the same column of the line above (║, │). A
+// letter scattered among words does neither. Words of eight bytes below
+// 0x80 are skipped whole; the lines are found only where a short run needs
+// them.
+void CountDrawing(const BYTE* bytes, std::size_t count, std::size_t run, std::uint32_t drawn[256]) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const auto isBox = [](BYTE b) { return b >= kFirstPseudoGraphics && b <= kLastPseudoGraphics; };
+  std::size_t lineStart = 0, aboveStart = 0, scanned = 0;
+  for (std::size_t i = 0; i < count;) {
+    std::uint64_t w;
+    if (i + 8 <= count && (std::memcpy(&w, bytes + i, sizeof w), (w & kHighs) == 0)) {
+      i += 8;
+      continue;
+    }
+    if (!isBox(bytes[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < count && isBox(bytes[end]))
+      ++end;
+    if (end - i >= run) {
+      for (std::size_t k = i; k < end; ++k)
+        ++drawn[bytes[k]];
+      i = end;
+      continue;
+    }
+    // The line that holds i, and the one above it.
+    while (const void* feed = std::memchr(bytes + scanned, '\n', i - scanned)) {
+      aboveStart = lineStart;
+      lineStart = static_cast<std::size_t>(static_cast<const BYTE*>(feed) - bytes) + 1;
+      scanned = lineStart;
+    }
+    scanned = i;
+    for (; i < end; ++i) {
+      const std::size_t above = aboveStart + (i - lineStart);
+      if (lineStart > 0 && above + 1 < lineStart && bytes[above] == bytes[i]) ++drawn[bytes[i]];
+    }
+  }
+}
+
 } // namespace
 
 bool IsBinaryCode(int code) { return code >= 0 && code < 256 && BinaryCodeSet.has[code]; }
@@ -304,12 +347,19 @@ bool FileIsOem(const WideString& path, ProbeFacts* facts) {
 // ---- Cyrillic letters -----------------------------------------------------------
 namespace {
 
-// The tally's pass stops looking for runs at the word rule's length; with
-// the rule off, any run will do.
-int RunLimit() { return rus_word_len > 0 ? rus_word_len : 1; }
+// What the rules ask of a tally. Its pass stops looking for runs at the
+// word rule's length; with the rule off, any run will do.
+TallyOptions RuleOptions() {
+  return TallyOptions{rus_word_len > 0 ? rus_word_len : 1, VowelPercent() > 0, MixedWordsOnly()};
+}
 
-// The run rule, then the share rule, for one code page of a tally.
+// The vowel rule, then the run rule, then the share rule, for one code page
+// of a tally. Letters without a vowel among them are no Cyrillic text.
 bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
+  const int vowels = VowelPercent();
+  if (vowels > 0 &&
+      (tally.letters[page] == 0 || tally.vowels[page] * 100 / tally.letters[page] < vowels))
+    return false;
   if (rus_word_len > 0 && tally.longest[page] >= rus_word_len) return true;
   return tally.letters[page] * 100 / count >= rus_percent;
 }
@@ -319,7 +369,7 @@ bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RunLimit());
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RuleOptions());
   return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
@@ -335,10 +385,15 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* fact
   if (!sample.read) return false;
   if (facts && sample.LongEnough() && sample.bytesRead > 0) {
     // The whole longest run, not the one the rule stops at: only for the trace.
-    const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, 0);
+    TallyOptions whole = RuleOptions();
+    whole.limit = 0;
+    whole.vowels = true;
+    const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, whole);
     for (const int page : {0, 1}) {
       facts->share[page] = tally.letters[page] * 100 / sample.bytesRead;
       facts->run[page] = tally.longest[page];
+      facts->vowelShare[page] =
+          tally.letters[page] == 0 ? 0 : tally.vowels[page] * 100 / tally.letters[page];
     }
   }
   return CyrillicSamplePasses(sample.buffer.Data(), sample.bytesRead, isOem);
@@ -349,7 +404,7 @@ bool CyrillicSamplePasses(const BYTE* bytes, DWORD bytesRead, bool& isOem) {
   if (!ReachesCyrillicMinimum(bytesRead) || bytesRead == 0) return false;
   const int count = static_cast<int>(bytesRead);
   // Both code pages from one pass; 1251 is asked first.
-  const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RunLimit());
+  const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RuleOptions());
   if (PassesCyrillicRules(tally, 0, count)) return true;
   isOem = PassesCyrillicRules(tally, 1, count);
   return isOem;
@@ -413,6 +468,12 @@ TextSampleFacts InspectTextBytes(const BYTE* bytes, DWORD bytesRead, bool wantOe
   for (int code = 128; code <= 255; ++code)
     facts.upper += counts[code];
   if (facts.upper == 0) return facts;
+  if (const int run = DrawRun(); run > 0) {
+    // Only where it draws does a code count; the no-break space never does.
+    facts.drawnOnly = true;
+    std::fill(std::begin(counts), std::end(counts), 0u);
+    CountDrawing(bytes, facts.bytesRead, static_cast<std::size_t>(run), counts);
+  }
   // The commonest code decides: if any code reaches the threshold, it does.
   const CodeSet& ignored = OemIgnoredSet;
   for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {
