@@ -261,19 +261,31 @@ std::int64_t FirstBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet
   return -1;
 }
 
+// Whether some byte of an eight-byte word is a box code (B0..DF). With the
+// high bits flipped those are 30..5F and every other byte is 80 or above
+// or below 30; the usual test for a byte strictly between two values
+// (below 80) then finds them.
+constexpr bool HasBoxCode(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHighs = kOnes * 0x80;
+  const std::uint64_t y = w ^ kHighs;
+  const std::uint64_t low = y & (kOnes * 0x7F);
+  constexpr std::uint64_t above = kOnes * (0x7F + (kLastPseudoGraphics - 0x80 + 1));
+  constexpr std::uint64_t below = kOnes * (0x7F - (kFirstPseudoGraphics - 0x80 - 1));
+  return ((above - low) & ~y & (low + below) & kHighs) != 0;
+}
+
 // How often each box code (B0..DF) draws in a sample: where it lies in a
 // run of at least `run` box codes on a line (═══, ──┬──, ▀▀▀, ░░░), or
 // below the same code in the same column of the line above (║, │). A
-// letter scattered among words does neither. Words of eight bytes below
-// 0x80 are skipped whole; the lines are found only where a short run needs
-// them.
+// letter scattered among words does neither. Words of eight bytes without
+// a box code are skipped whole; the lines are found only where a short run
+// needs them.
 void CountDrawing(const BYTE* bytes, std::size_t count, std::size_t run, std::uint32_t drawn[256]) {
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   const auto isBox = [](BYTE b) { return b >= kFirstPseudoGraphics && b <= kLastPseudoGraphics; };
   std::size_t lineStart = 0, aboveStart = 0, scanned = 0;
   for (std::size_t i = 0; i < count;) {
     std::uint64_t w;
-    if (i + 8 <= count && (std::memcpy(&w, bytes + i, sizeof w), (w & kHighs) == 0)) {
+    if (i + 8 <= count && (std::memcpy(&w, bytes + i, sizeof w), !HasBoxCode(w))) {
       i += 8;
       continue;
     }
