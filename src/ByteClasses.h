@@ -19,6 +19,12 @@ constexpr bool IsPseudoGraphicsCode(int code) {
   return (code >= kFirstPseudoGraphics && code <= kLastPseudoGraphics) || code == kNoBreakSpace;
 }
 
+// The shades (B0 to B2) and blocks (DB to DF) among them, which draw in any
+// mix: block letters and pictures join ▀▄█▌▐ as they come.
+constexpr bool IsShadeOrBlock(int code) {
+  return (code >= 0xB0 && code <= 0xB2) || (code >= 0xDB && code <= kLastPseudoGraphics);
+}
+
 // Windows-1251 letters: А to я from C0 on (Ё and ё, A8 and B8, not counted).
 constexpr std::uint8_t kFirst1251Letter = 0xC0;
 // Code page 866 letters: А to п (80 to AF), then р to я, Ё and ё (E0 to F1).
@@ -32,16 +38,14 @@ constexpr bool IsCyrillicLetter(std::uint8_t b, bool oem) {
          (b >= kFirst866HighLetter && b <= kLast866Letter);
 }
 
-// The vowels among those letters: а е и о у ы э ю я and their capitals in
-// both code pages, Ё and ё in 866 (1251 counts neither as a letter). About
-// 40% of the letters of Russian, Ukrainian, Bulgarian or Serbian text are
-// vowels; Greek, Hebrew, Arabic or KOI8-R read as either page have far fewer.
-// Folding with 0x20 puts every capital but 866's У to Я (93 to 9F) on its
-// small letter's code.
+// The vowels а, е, и and о, capital and small, the commonest letters of
+// every Cyrillic language: about a third of the letters of Russian,
+// Ukrainian, Bulgarian or Serbian text. Greek, Arabic, Thai or KOI8-R read as
+// either code page have far fewer of them. Folding with 0x20 puts each
+// capital on its small letter's code in both pages.
 constexpr std::uint8_t kVowelCase = 0x20;
-constexpr std::uint8_t k1251Vowels[] = {0xE0, 0xE5, 0xE8, 0xEE, 0xF3, 0xFB, 0xFD, 0xFE, 0xFF};
-constexpr std::uint8_t k866Vowels[] = {0xA0, 0xA5, 0xA8, 0xAE, 0xB3, 0xBB, 0xBD, 0xBE,
-                                       0xBF, 0xE3, 0xEB, 0xED, 0xEE, 0xEF, 0xF0, 0xF1};
+constexpr std::uint8_t k1251Vowels[] = {0xE0, 0xE5, 0xE8, 0xEE};
+constexpr std::uint8_t k866Vowels[] = {0xA0, 0xA5, 0xA8, 0xAE};
 constexpr bool IsCyrillicVowel(std::uint8_t b, bool oem) {
   if (!IsCyrillicLetter(b, oem)) return false;
   const auto folded = static_cast<std::uint8_t>(b | kVowelCase);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "AsciiText.h"
 #include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "platform/TestHooks.h"
@@ -275,11 +276,12 @@ constexpr bool HasBoxCode(std::uint64_t w) {
 }
 
 // How often each box code (B0..DF) draws in a sample: where it lies in a
-// run of at least `run` box codes on a line (═══, ──┬──, ▀▀▀, ░░░), or
-// below the same code in the same column of the line above (║, │). A
-// letter scattered among words does neither. Words of eight bytes without
-// a box code are skipped whole; the lines are found only where a short run
-// needs them.
+// run of at least `run` codes on a line that are copies of one code (═══,
+// ───) or all shades and blocks (░░░, ▀▄█▌), or stands alone between blanks
+// or punctuation below the same code in the same column of the line above
+// (║, │). Letters do neither: a word in capitals or in KOI8-R is a run of
+// different codes, and a letter stands beside other letters. Words of eight bytes without a box
+// code are skipped whole; the lines are found only where a code stands alone.
 void CountDrawing(const BYTE* bytes, std::size_t count, std::size_t run, std::uint32_t drawn[256]) {
   const auto isBox = [](BYTE b) { return b >= kFirstPseudoGraphics && b <= kLastPseudoGraphics; };
   std::size_t lineStart = 0, aboveStart = 0, scanned = 0;
@@ -296,23 +298,30 @@ void CountDrawing(const BYTE* bytes, std::size_t count, std::size_t run, std::ui
     std::size_t end = i + 1;
     while (end < count && isBox(bytes[end]))
       ++end;
-    if (end - i >= run) {
-      for (std::size_t k = i; k < end; ++k)
-        ++drawn[bytes[k]];
-      i = end;
-      continue;
+    for (std::size_t k = i; k < end;) { // copies of one code, or shades and blocks
+      std::size_t same = k + 1;
+      const bool blocks = IsShadeOrBlock(bytes[k]);
+      while (same < end && (blocks ? IsShadeOrBlock(bytes[same]) : bytes[same] == bytes[k]))
+        ++same;
+      if (same - k >= run) drawn[bytes[k]] += static_cast<std::uint32_t>(same - k);
+      k = same;
     }
-    // The line that holds i, and the one above it.
-    while (const void* feed = std::memchr(bytes + scanned, '\n', i - scanned)) {
-      aboveStart = lineStart;
-      lineStart = static_cast<std::size_t>(static_cast<const BYTE*>(feed) - bytes) + 1;
-      scanned = lineStart;
-    }
-    scanned = i;
-    for (; i < end; ++i) {
+    // Alone: blanks, punctuation or line ends on both sides, never a letter
+    // or digit, as around the │ of a frame or a tree.
+    const auto apart = [](BYTE b) { return b < 0x80 && !IsAsciiAlphanumeric(b); };
+    if (end - i == 1 && run > 1 && (i == 0 || apart(bytes[i - 1])) &&
+        (end == count || apart(bytes[end]))) {
+      // The line that holds i, and the one above it.
+      while (const void* feed = std::memchr(bytes + scanned, '\n', i - scanned)) {
+        aboveStart = lineStart;
+        lineStart = static_cast<std::size_t>(static_cast<const BYTE*>(feed) - bytes) + 1;
+        scanned = lineStart;
+      }
+      scanned = i;
       const std::size_t above = aboveStart + (i - lineStart);
       if (lineStart > 0 && above + 1 < lineStart && bytes[above] == bytes[i]) ++drawn[bytes[i]];
     }
+    i = end;
   }
 }
 

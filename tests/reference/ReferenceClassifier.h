@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -72,16 +73,30 @@ inline bool IsUtf8(const Bytes& sample) { return IsValidUtf8(sample.data(), samp
 
 inline bool IsBoxCode(std::uint8_t b) { return b >= 0xB0 && b <= 0xDF; }
 
-// The draw rule, byte by byte: a box code draws when the box codes around
-// it on its line make a run of at least `run`, or the line above holds the
-// same code in the same column.
+inline bool IsShadeOrBlock(std::uint8_t b) {
+  return b == 0xB0 || b == 0xB1 || b == 0xB2 || b >= 0xDB;
+}
+
+// The draw rule, byte by byte: a box code draws when it and the copies of
+// it around it on its line, or the shades and blocks around a shade or
+// block, make a run of at least `run`; or when blanks or punctuation stand
+// on both sides of it and the line above holds the same code in the same
+// column.
 inline bool Draws(const Bytes& sample, std::size_t i, int run) {
+  const auto joins = [&](std::size_t k) {
+    return IsShadeOrBlock(sample[i]) ? IsBoxCode(sample[k]) && IsShadeOrBlock(sample[k])
+                                     : sample[k] == sample[i];
+  };
   std::size_t first = i, last = i;
-  while (first > 0 && IsBoxCode(sample[first - 1]))
+  while (first > 0 && joins(first - 1))
     --first;
-  while (last + 1 < sample.size() && IsBoxCode(sample[last + 1]))
+  while (last + 1 < sample.size() && joins(last + 1))
     ++last;
   if (static_cast<long long>(last - first + 1) >= run) return true;
+  const auto apart = [](std::uint8_t b) { return b < 0x80 && !std::isalnum(b); };
+  const bool alone =
+      (i == 0 || apart(sample[i - 1])) && (i + 1 == sample.size() || apart(sample[i + 1]));
+  if (!alone) return false;
   std::size_t line = i;
   while (line > 0 && sample[line - 1] != '\n')
     --line;
@@ -115,12 +130,10 @@ inline bool IsLetter(std::uint8_t b, bool oem) {
   return oem ? (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1) : b >= 0xC0;
 }
 
-// а е и о у ы э ю я, capital and small; in 866 also Ё and ё.
+// а е и о, capital and small.
 inline bool IsVowel(std::uint8_t b, bool oem) {
-  static const Bytes k1251 = {0xC0, 0xC5, 0xC8, 0xCE, 0xD3, 0xDB, 0xDD, 0xDE, 0xDF,
-                              0xE0, 0xE5, 0xE8, 0xEE, 0xF3, 0xFB, 0xFD, 0xFE, 0xFF};
-  static const Bytes k866 = {0x80, 0x85, 0x88, 0x8E, 0x93, 0x9B, 0x9D, 0x9E, 0x9F, 0xA0,
-                             0xA5, 0xA8, 0xAE, 0xE3, 0xEB, 0xED, 0xEE, 0xEF, 0xF0, 0xF1};
+  static const Bytes k1251 = {0xC0, 0xC5, 0xC8, 0xCE, 0xE0, 0xE5, 0xE8, 0xEE};
+  static const Bytes k866 = {0x80, 0x85, 0x88, 0x8E, 0xA0, 0xA5, 0xA8, 0xAE};
   const Bytes& vowels = oem ? k866 : k1251;
   return std::find(vowels.begin(), vowels.end(), b) != vowels.end();
 }
