@@ -406,7 +406,7 @@ std::vector<std::string> RegisterTallies() {
     for (const Kernels* kernels : RunnableKernels()) {
       const auto tally = kernels->cyrillicTally;
       Add(std::string("tally.") + kernels->name + "/" + kTallies[t].first,
-          [=] { benchmark::DoNotOptimize(tally(data, 4095, 8)); });
+          [=] { benchmark::DoNotOptimize(tally(data, 4095, {8})); });
     }
   }
   return buffers;

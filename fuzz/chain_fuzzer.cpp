@@ -41,6 +41,9 @@ reference::Settings SettingsFrom(const std::uint8_t*& data, std::size_t& size) {
   s.rusMinSize = SettingFrom(data, size, -2, 20);
   s.rusPercent = SettingFrom(data, size, -5, 105);
   s.rusWordLen = SettingFrom(data, size, -1, 8);
+  s.oemDraw = SettingFrom(data, size, -1, 4);
+  s.rusVowels = SettingFrom(data, size, -1, 60);
+  s.rusWordMixed = SettingFrom(data, size, -1, 1);
   if (SettingFrom(data, size, 0, 3) == 0) s.binaryIgnore = "00 1A";
   if (SettingFrom(data, size, 0, 3) == 0) s.oemIgnore.clear();
   return s;

@@ -36,3 +36,8 @@ constexpr std::string_view TrimBlanks(std::string_view s) {
     s.remove_suffix(1);
   return s;
 }
+
+// A to Z, a to z or 0 to 9.
+constexpr bool IsAsciiAlphanumeric(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}

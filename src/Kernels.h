@@ -15,7 +15,8 @@ struct Kernels {
   // The UTF-8 walk over a buffer of known size, as IsValidUtf8 gives it.
   bool (*utf8Walk)(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
   // The Cyrillic tally, as TallyCyrillic gives it.
-  CyrillicTally (*cyrillicTally)(const std::uint8_t* buffer, std::size_t count, int limit);
+  CyrillicTally (*cyrillicTally)(const std::uint8_t* buffer, std::size_t count,
+                                 TallyOptions options);
 };
 
 // The sets this processor runs, plain first: each needs what the one before
@@ -27,7 +28,8 @@ const Kernels& ChosenKernels();
 
 // The plain loops, for any processor.
 bool Utf8WalkPlain(const std::uint8_t* buffer, std::size_t size, bool allowTruncated);
-CyrillicTally CyrillicTallyPlain(const std::uint8_t* buffer, std::size_t count, int limit);
+CyrillicTally CyrillicTallyPlain(const std::uint8_t* buffer, std::size_t count,
+                                 TallyOptions options);
 
 // The vector sets, each built for its instruction set in a folder of its
 // own; only x86 builds have them, and only the choice above refers to them.

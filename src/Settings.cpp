@@ -90,7 +90,7 @@ std::size_t Utf8BufferSize() {
   // from being a data race.
   std::atomic_ref<int> setting(utf8_buffer_size_kb);
   const int kb = setting.load(std::memory_order_relaxed);
-  const int clamped = ClampKb(kb, 1, kMaxSampleKb);
+  const int clamped = ClampSetting(kb, 1, kMaxSampleKb);
   if (clamped != kb) setting.store(clamped, std::memory_order_relaxed);
   return static_cast<std::size_t>(clamped) * kBytesPerKb;
 }
@@ -98,13 +98,20 @@ std::size_t Utf8BufferSize() {
 std::size_t TextSampleSize(int sizeKb) {
   // A negative size is no sample at all, like 0; a huge one is capped.
   if (sizeKb <= 0) return 0;
-  return static_cast<std::size_t>(ClampKb(sizeKb, 1, kMaxSampleKb)) * kBytesPerKb;
+  return static_cast<std::size_t>(ClampSetting(sizeKb, 1, kMaxSampleKb)) * kBytesPerKb;
 }
 
 std::size_t CyrillicBufferSize(int sizeKb) {
-  return static_cast<std::size_t>(ClampKb(sizeKb, 1, kMaxCyrillicSampleKb)) * kBytesPerKb;
+  return static_cast<std::size_t>(ClampSetting(sizeKb, 1, kMaxCyrillicSampleKb)) * kBytesPerKb;
 }
 
 bool ReachesCyrillicMinimum(std::uint32_t bytesRead) {
   return static_cast<std::int64_t>(bytesRead) >= static_cast<std::int64_t>(rus_min_size);
 }
+
+// ---- The sharper rules ------------------------------------------------------------
+int DrawRun() { return ClampSetting(oem_draw, 0, kMaxDrawRun); }
+
+int VowelPercent() { return ClampSetting(rus_vowels, 0, 100); }
+
+bool MixedWordsOnly() { return rus_word_mixed > 0; }

@@ -15,7 +15,9 @@
 // Every setting, written once, in the order the settings file is read: its
 // key (the variable's name) and its built-in default, an integer (INTEGER)
 // or a code list (LIST). The declarations, the definitions and SettingsTable
-// are all made from this list.
+// are all made from this list. The three keys after the first twelve sharpen
+// the DOS and Cyrillic tests; at 0 they are off and every answer is what the
+// twelve alone give.
 #define CHARSIFT_SETTINGS(INTEGER, LIST)                                                           \
   INTEGER(text_buffer_size_kb, 1)                                                                  \
   INTEGER(utf8_buffer_size_kb, 64)                                                                 \
@@ -28,7 +30,10 @@
   INTEGER(rus_buffer_size_kb, 2)                                                                   \
   INTEGER(rus_min_size, 8)                                                                         \
   INTEGER(rus_percent, 30)                                                                         \
-  INTEGER(rus_word_len, 0)
+  INTEGER(rus_word_len, 0)                                                                         \
+  INTEGER(oem_draw, 0)                                                                             \
+  INTEGER(rus_vowels, 0)                                                                           \
+  INTEGER(rus_word_mixed, 0)
 
 #define CHARSIFT_DECLARE_INTEGER(key, value) extern int key;
 #define CHARSIFT_DECLARE_LIST(key, value) extern std::string key;
@@ -79,8 +84,9 @@ constexpr std::size_t kBytesPerKb = 1024;
 constexpr int kMaxSampleKb = 10240;
 constexpr int kMaxCyrillicSampleKb = 2048;
 
-constexpr int ClampKb(int kb, int least, int most) {
-  return kb < least ? least : kb > most ? most : kb;
+// A setting's value held to [least, most].
+constexpr int ClampSetting(int value, int least, int most) {
+  return value < least ? least : value > most ? most : value;
 }
 
 // The UTF-8 sample's buffer size in bytes: utf8_buffer_size_kb clamped, the
@@ -92,3 +98,15 @@ std::size_t TextSampleSize(int sizeKb);
 std::size_t CyrillicBufferSize(int sizeKb);
 // Whether bytesRead reaches rus_min_size, compared as signed 64-bit numbers.
 bool ReachesCyrillicMinimum(std::uint32_t bytesRead);
+
+// ---- The sharper rules, clamped --------------------------------------------------
+// The least run of box codes on a line that draws (oem_draw, 0 to
+// kMaxDrawRun); 0: every pseudo-graphics code counts, as without the rule.
+constexpr int kMaxDrawRun = 80;
+int DrawRun();
+// The least share of vowels among a code page's letters, in percent
+// (rus_vowels, 0 to 100); 0: no such rule.
+int VowelPercent();
+// Whether a letter written three times running ends a word (rus_word_mixed
+// above 0).
+bool MixedWordsOnly();

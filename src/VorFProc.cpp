@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "AsciiText.h"
 #include "CyrillicTally.h"
 #include "TVorUTF8Detect.h"
 #include "platform/TestHooks.h"
@@ -262,6 +263,69 @@ std::int64_t FirstBinaryCode(const BYTE* bytes, std::size_t count, const CodeSet
   return -1;
 }
 
+// Whether some byte of an eight-byte word is a box code (B0..DF). With the
+// high bits flipped those are 30..5F and every other byte is 80 or above
+// or below 30; the usual test for a byte strictly between two values
+// (below 80) then finds them.
+constexpr bool HasBoxCode(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHighs = kOnes * 0x80;
+  const std::uint64_t y = w ^ kHighs;
+  const std::uint64_t low = y & (kOnes * 0x7F);
+  constexpr std::uint64_t above = kOnes * (0x7F + (kLastPseudoGraphics - 0x80 + 1));
+  constexpr std::uint64_t below = kOnes * (0x7F - (kFirstPseudoGraphics - 0x80 - 1));
+  return ((above - low) & ~y & (low + below) & kHighs) != 0;
+}
+
+// How often each box code (B0..DF) draws in a sample: where it lies in a
+// run of at least `run` codes on a line that are copies of one code (═══,
+// ───) or all shades and blocks (░░░, ▀▄█▌), or stands alone between blanks
+// or punctuation below the same code in the same column of the line above
+// (║, │). Letters do neither: a word in capitals or in KOI8-R is a run of
+// different codes, and a letter stands beside other letters. Words of eight bytes without a box
+// code are skipped whole; the lines are found only where a code stands alone.
+void CountDrawing(const BYTE* bytes, std::size_t count, std::size_t run, std::uint32_t drawn[256]) {
+  const auto isBox = [](BYTE b) { return b >= kFirstPseudoGraphics && b <= kLastPseudoGraphics; };
+  std::size_t lineStart = 0, aboveStart = 0, scanned = 0;
+  for (std::size_t i = 0; i < count;) {
+    std::uint64_t w;
+    if (i + 8 <= count && (std::memcpy(&w, bytes + i, sizeof w), !HasBoxCode(w))) {
+      i += 8;
+      continue;
+    }
+    if (!isBox(bytes[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < count && isBox(bytes[end]))
+      ++end;
+    for (std::size_t k = i; k < end;) { // copies of one code, or shades and blocks
+      std::size_t same = k + 1;
+      const bool blocks = IsShadeOrBlock(bytes[k]);
+      while (same < end && (blocks ? IsShadeOrBlock(bytes[same]) : bytes[same] == bytes[k]))
+        ++same;
+      if (same - k >= run) drawn[bytes[k]] += static_cast<std::uint32_t>(same - k);
+      k = same;
+    }
+    // Alone: blanks, punctuation or line ends on both sides, never a letter
+    // or digit, as around the │ of a frame or a tree.
+    const auto apart = [](BYTE b) { return b < 0x80 && !IsAsciiAlphanumeric(b); };
+    if (end - i == 1 && run > 1 && (i == 0 || apart(bytes[i - 1])) &&
+        (end == count || apart(bytes[end]))) {
+      // The line that holds i, and the one above it.
+      while (const void* feed = std::memchr(bytes + scanned, '\n', i - scanned)) {
+        aboveStart = lineStart;
+        lineStart = static_cast<std::size_t>(static_cast<const BYTE*>(feed) - bytes) + 1;
+        scanned = lineStart;
+      }
+      scanned = i;
+      const std::size_t above = aboveStart + (i - lineStart);
+      if (lineStart > 0 && above + 1 < lineStart && bytes[above] == bytes[i]) ++drawn[bytes[i]];
+    }
+    i = end;
+  }
+}
+
 } // namespace
 
 bool IsBinaryCode(int code) { return code >= 0 && code < 256 && BinaryCodeSet.has[code]; }
@@ -305,12 +369,19 @@ bool FileIsOem(const WideString& path, ProbeFacts* facts) {
 // ---- Cyrillic letters -----------------------------------------------------------
 namespace {
 
-// The tally's pass stops looking for runs at the word rule's length; with
-// the rule off, any run will do.
-int RunLimit() { return rus_word_len > 0 ? rus_word_len : 1; }
+// What the rules ask of a tally. Its pass stops looking for runs at the
+// word rule's length; with the rule off, any run will do.
+TallyOptions RuleOptions() {
+  return TallyOptions{rus_word_len > 0 ? rus_word_len : 1, VowelPercent() > 0, MixedWordsOnly()};
+}
 
-// The run rule, then the share rule, for one code page of a tally.
+// The vowel rule, then the run rule, then the share rule, for one code page
+// of a tally. Letters without a vowel among them are no Cyrillic text.
 bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
+  const int vowels = VowelPercent();
+  if (vowels > 0 &&
+      (tally.letters[page] == 0 || tally.vowels[page] * 100 / tally.letters[page] < vowels))
+    return false;
   if (rus_word_len > 0 && tally.longest[page] >= rus_word_len) return true;
   return tally.letters[page] * 100 / count >= rus_percent;
 }
@@ -320,7 +391,7 @@ bool PassesCyrillicRules(const CyrillicTally& tally, int page, int count) {
 bool HasCyrillicText(const BYTE* buffer, int count, bool oem) {
   // An empty sample holds no letters; the share rule would divide by zero.
   if (count <= 0) return false;
-  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RunLimit());
+  const CyrillicTally tally = TallyCyrillic(buffer, static_cast<std::size_t>(count), RuleOptions());
   return PassesCyrillicRules(tally, oem ? 1 : 0, count);
 }
 
@@ -336,10 +407,15 @@ bool HandleHasCyrillic(HANDLE file, int sizeKb, bool& isOem, CyrillicFacts* fact
   if (!sample.read) return false;
   if (facts && sample.LongEnough() && sample.bytesRead > 0) {
     // The whole longest run, not the one the rule stops at: only for the trace.
-    const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, 0);
+    TallyOptions whole = RuleOptions();
+    whole.limit = 0;
+    whole.vowels = true;
+    const CyrillicTally tally = TallyCyrillic(sample.buffer.Data(), sample.bytesRead, whole);
     for (const int page : {0, 1}) {
       facts->share[page] = tally.letters[page] * 100 / sample.bytesRead;
       facts->run[page] = tally.longest[page];
+      facts->vowelShare[page] =
+          tally.letters[page] == 0 ? 0 : tally.vowels[page] * 100 / tally.letters[page];
     }
   }
   return CyrillicSamplePasses(sample.buffer.Data(), sample.bytesRead, isOem);
@@ -350,7 +426,7 @@ bool CyrillicSamplePasses(const BYTE* bytes, DWORD bytesRead, bool& isOem) {
   if (!ReachesCyrillicMinimum(bytesRead) || bytesRead == 0) return false;
   const int count = static_cast<int>(bytesRead);
   // Both code pages from one pass; 1251 is asked first.
-  const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RunLimit());
+  const CyrillicTally tally = TallyCyrillic(bytes, bytesRead, RuleOptions());
   if (PassesCyrillicRules(tally, 0, count)) return true;
   isOem = PassesCyrillicRules(tally, 1, count);
   return isOem;
@@ -414,6 +490,12 @@ TextSampleFacts InspectTextBytes(const BYTE* bytes, DWORD bytesRead, bool wantOe
   for (int code = 128; code <= 255; ++code)
     facts.upper += counts[code];
   if (facts.upper == 0) return facts;
+  if (const int run = DrawRun(); run > 0) {
+    // Only where it draws does a code count; the no-break space never does.
+    facts.drawnOnly = true;
+    std::fill(std::begin(counts), std::end(counts), 0u);
+    CountDrawing(bytes, facts.bytesRead, static_cast<std::size_t>(run), counts);
+  }
   // The commonest code decides: if any code reaches the threshold, it does.
   const CodeSet& ignored = OemIgnoredSet;
   for (int code = kFirstPseudoGraphics; code <= 0xFF; ++code) {

@@ -57,7 +57,8 @@ struct CyrillicFacts {
   std::size_t asked = 0;   // bytes the sample asked for
   bool longEnough = false; // at least rus_min_size bytes arrived
   std::int64_t share[2] = {};
-  int run[2] = {}; // the longest run of letters
+  int run[2] = {};                 // the longest run of letters
+  std::int64_t vowelShare[2] = {}; // vowels among the letters, in percent
 };
 // Filled by a file probe when one is passed, for the chain's trace; a probe
 // passed none does no work for it.
@@ -135,6 +136,7 @@ struct TextSampleFacts {
   std::uint64_t upper = 0; // bytes at or above 0x80 (with statistics)
   int leadCode = -1;       // unlisted code of B0..DF, FF with the most bytes
   std::uint64_t leadCount = 0;
+  bool drawnOnly = false; // oem_draw: a code counted only where it draws
   bool IsText() const { return read && binaryAt < 0; }
   // The lead code's share of the upper-half bytes, in whole percent.
   std::int64_t LeadShare() const;

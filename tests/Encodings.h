@@ -13,6 +13,7 @@ namespace testing_support {
 // character throws std::invalid_argument, so a test never encodes by guess.
 Bytes ToWindows1251(const std::string& utf8);
 Bytes ToCp866(const std::string& utf8);
+Bytes ToKoi8r(const std::string& utf8);
 // Any code point, surrogate pairs above U+FFFF; FF FE or FE FF first when
 // withMark is set.
 Bytes ToUtf16(const std::string& utf8, bool bigEndian, bool withMark);

@@ -179,6 +179,9 @@ public:
     Maybe(s.rusMinSize, {0, 2048, 100});
     Maybe(s.rusPercent, {0, 10, 101});
     Maybe(s.rusWordLen, {3, 5});
+    Maybe(s.oemDraw, {1, 3, -2, 200});
+    Maybe(s.rusVowels, {30, 101, -1});
+    Maybe(s.rusWordMixed, {1, -1});
     return s;
   }
 
@@ -207,7 +210,9 @@ public:
       } else if (style == 3 && r < 50) {
         b.push_back(static_cast<std::uint8_t>(0x80 + Pick(0x80)));
       } else {
-        b.push_back(static_cast<std::uint8_t>(Pick(4) == 0 ? ' ' : 'a' + Pick(26)));
+        // Lines now and then, so that box codes fall under one another.
+        const int c = Pick(40);
+        b.push_back(static_cast<std::uint8_t>(c == 0 ? '\n' : c < 10 ? ' ' : 'a' + Pick(26)));
       }
     }
     b.resize(size);

@@ -22,11 +22,20 @@ TEST(CyrillicLetter, EveryTallyFollowsTheRuleForAll256Bytes) {
       for (const std::size_t size : {1, 64}) {
         const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[size]);
         std::fill_n(exact.get(), size, static_cast<std::uint8_t>(b));
-        const CyrillicTally tally = kernels->cyrillicTally(exact.get(), size, 0);
-        for (int page = 0; page < 2; ++page)
+        const CyrillicTally tally = kernels->cyrillicTally(exact.get(), size, {0, true, true});
+        for (int page = 0; page < 2; ++page) {
           EXPECT_EQ(tally.letters[page], letter[page] ? static_cast<std::int64_t>(size) : 0)
               << kernels->name << ", " << (page ? "866" : "1251") << ", byte 0x" << std::hex << b
               << std::dec << " x" << size;
+          const bool vowel = reference::IsVowel(static_cast<std::uint8_t>(b), page == 1);
+          EXPECT_EQ(tally.vowels[page], vowel ? static_cast<std::int64_t>(size) : 0)
+              << kernels->name << ", " << (page ? "866" : "1251") << ", vowel 0x" << std::hex << b
+              << std::dec << " x" << size;
+          // One byte repeated is a run of two at most with runs of one letter broken.
+          EXPECT_EQ(tally.longest[page],
+                    letter[page] ? static_cast<int>(std::min<std::size_t>(size, 2)) : 0)
+              << kernels->name << ", run of 0x" << std::hex << b;
+        }
       }
     }
 }
@@ -207,28 +216,35 @@ TEST(CyrillicText, AgreesWithThePlainCountOnRandomText) {
 namespace {
 
 // Each tallier against the plain count of the reference: letters of both
-// code pages exactly, and the longest run up to the limit.
+// code pages exactly, and the longest run up to the limit; then again with
+// the vowels counted and runs of one repeated letter broken.
 void ExpectTalliesAgree(const Bytes& content, int limit) {
   // An exact-size copy on the heap: a tallier that reads one byte too far
   // trips ASan.
   std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[content.size()]);
   std::copy(content.begin(), content.end(), exact.get());
-  std::int64_t letters[2];
-  int longest[2];
-  for (int page = 0; page < 2; ++page) {
-    letters[page] = reference::CountLetters(content, page == 1);
-    const long long run = reference::LongestRun(content, page == 1);
-    longest[page] = static_cast<int>(limit > 0 ? std::min<long long>(run, limit) : run);
-  }
-  for (const Kernels* kernels : RunnableKernels()) {
-    const CyrillicTally tally = kernels->cyrillicTally(exact.get(), content.size(), limit);
+  for (const bool sharper : {false, true}) {
+    std::int64_t letters[2], vowels[2];
+    int longest[2];
     for (int page = 0; page < 2; ++page) {
-      ASSERT_EQ(tally.letters[page], letters[page])
-          << kernels->name << ", page " << page << ", size " << content.size() << ": "
-          << Hex(content);
-      ASSERT_EQ(tally.longest[page], longest[page])
-          << kernels->name << ", page " << page << ", limit " << limit << ", size "
-          << content.size() << ": " << Hex(content);
+      letters[page] = reference::CountLetters(content, page == 1);
+      vowels[page] = sharper ? reference::CountVowels(content, page == 1) : 0;
+      const long long run = reference::LongestRun(content, page == 1, sharper);
+      longest[page] = static_cast<int>(limit > 0 ? std::min<long long>(run, limit) : run);
+    }
+    for (const Kernels* kernels : RunnableKernels()) {
+      const CyrillicTally tally =
+          kernels->cyrillicTally(exact.get(), content.size(), {limit, sharper, sharper});
+      for (int page = 0; page < 2; ++page) {
+        const auto where = [&] {
+          return std::string(kernels->name) + (sharper ? " sharper" : "") + ", page " +
+                 std::to_string(page) + ", limit " + std::to_string(limit) + ", size " +
+                 std::to_string(content.size()) + ": " + Hex(content);
+        };
+        ASSERT_EQ(tally.letters[page], letters[page]) << where();
+        ASSERT_EQ(tally.vowels[page], vowels[page]) << where();
+        ASSERT_EQ(tally.longest[page], longest[page]) << where();
+      }
     }
   }
 }

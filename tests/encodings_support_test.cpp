@@ -56,6 +56,25 @@ Bytes ToWindows1251(const std::string& utf8) {
 
 Bytes ToCp866(const std::string& utf8) { return SingleByte(utf8, 0xF0, 0xF1, 0x80, 0xA0, 0xE0); }
 
+Bytes ToKoi8r(const std::string& utf8) {
+  // KOI8-R orders the letters by their Latin look-alikes: small ones from
+  // C0, capitals from E0, in this order.
+  const std::u32string order = U"юабцдефгхийклмнопярстужвьызшэщчъ";
+  Bytes out;
+  for (const std::uint8_t b : ToWindows1251(utf8)) {
+    if (b < 0x80) {
+      out.push_back(b);
+    } else if (b == 0xA8 || b == 0xB8) {
+      out.push_back(b == 0xA8 ? 0xB3 : 0xA3);
+    } else {
+      const char32_t small = U'а' + ((b - 0xC0) & 0x1F);
+      const auto at = static_cast<std::uint8_t>(order.find(small));
+      out.push_back(static_cast<std::uint8_t>((b < 0xE0 ? 0xE0 : 0xC0) + at));
+    }
+  }
+  return out;
+}
+
 Bytes ToUtf16(const std::string& utf8, bool bigEndian, bool withMark) {
   Bytes out;
   auto unit = [&](unsigned u) {
@@ -127,6 +146,7 @@ TEST(Encoders, MapTheAlphabetEnds) {
   EXPECT_EQ(ToWindows1251("AЁЯаяё"), B({'A', 0xA8, 0xDF, 0xE0, 0xFF, 0xB8}));
   EXPECT_EQ(ToCp866("AЁЯапря"), B({'A', 0xF0, 0x9F, 0xA0, 0xAF, 0xE0, 0xEF}));
   EXPECT_EQ(ToCp866("ё"), B({0xF1}));
+  EXPECT_EQ(ToKoi8r("AЁёЮюПятьЪ"), B({'A', 0xB3, 0xA3, 0xE0, 0xC0, 0xF0, 0xD1, 0xD4, 0xD8, 0xFF}));
   EXPECT_EQ(ToUtf16("Aё€", false, true), B({0xFF, 0xFE, 'A', 0, 0x51, 0x04, 0xAC, 0x20}));
   EXPECT_EQ(ToUtf16("A\xF0\x9F\x98\x80", true, false), B({0, 'A', 0xD8, 0x3D, 0xDE, 0x00}));
   EXPECT_THROW(ToWindows1251("café"), std::invalid_argument);

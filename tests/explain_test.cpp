@@ -100,6 +100,16 @@ TEST(Explain, EachStepShowsItsNumbers) {
       {"", ToWindows1251("слова"), "no: too short|5 of 2047 bytes read, rus_min_size 8", "ANSI",
        "fewer bytes than rus_min_size"},
       {"", Text("plain"), "8. otherwise        ANSI", "ANSI", "nothing matched"},
+      {"oem_draw=3", Concat({Text("Se"), B({0xD1}), Text("or "), Repeat('a', 30)}),
+       "no: no pseudo-graphics code that draws among 1 upper-half bytes|oem_draw 3", "ANSI",
+       "a letter that does not draw"},
+      {"rus_vowels=35", ToKoi8r(RussianProse()),
+       "no: 1251 letters|, vowels |needs rus_vowels 35, then rus_percent 30", "ANSI",
+       "KOI8-R read as 1251 lacks the vowels"},
+      {"rus_word_len=5\nrus_word_mixed=1\noem_enabled=0",
+       Concat({Repeat('a', 300), Repeat(0xDF, 25)}),
+       "no: 1251 letters 7%, longest run 2;|rus_word_mixed 1", "ANSI",
+       "a line of one repeated code is no word"},
   };
   for (const StepRow& row : rows) {
     SCOPED_TRACE(row.why);

@@ -131,6 +131,7 @@ struct SampleRow {
   std::string list; // binary_ignore, or oem_ignore
   bool expected;
   const char* why;
+  int draw = 0; // oem_draw
 };
 void PrintTo(const SampleRow& row, std::ostream* os) { *os << row.why; }
 
@@ -140,6 +141,7 @@ bool ProbeUnder(const SampleRow& row, int& setting, std::string& list,
   TempDir dir;
   setting = row.setting;
   list = row.list;
+  oem_draw = row.draw;
   ApplyListSettings();
   return probe(Wide(dir.Write("sample.txt", row.content)), nullptr);
 }
@@ -206,6 +208,19 @@ Bytes Sample(std::initializer_list<Bytes> parts) {
   return b;
 }
 
+// count lines of `line`, each ended by a line feed.
+Bytes Lines(const Bytes& line, std::size_t count) {
+  Bytes b;
+  for (std::size_t i = 0; i < count; ++i) {
+    b.insert(b.end(), line.begin(), line.end());
+    b.push_back('\n');
+  }
+  return b;
+}
+
+// A word of Latin text with one accented letter among the box codes.
+const Bytes kWord = B({'S', 'e', 0xD1, 'o', 'r', ' '});
+
 class OemShare : public ::testing::TestWithParam<SampleRow> {};
 
 TEST_P(OemShare, FileIsOem) {
@@ -249,7 +264,42 @@ INSTANTIATE_TEST_SUITE_P(Rows, OemShare, ::testing::Values(
   SampleRow{Concat({Repeat(0xC4, 100), TextWithAt(924, 923, 0)}), 18, "AB BB", false,
             "the OEM sample is the full 1024 bytes"},
   SampleRow{Concat({Repeat(0xC4, 100), TextWithAt(925, 924, 0)}), 18, "AB BB", true,
-            "a zero beyond the OEM sample is not seen"}
+            "a zero beyond the OEM sample is not seen"},
+  // oem_draw: a code counts only where it draws.
+  SampleRow{Sample({Lines(kWord, 20)}), 18, "AB BB", true, "a scattered letter is DOS without the draw rule"},
+  SampleRow{Sample({Lines(B({'S', 'e', 0xD1, 'o', 'r', '\n', 'a', 0xD1, 'o', '\n', 0xD1, 'u'}), 7)}),
+            18, "AB BB", false,
+            "a letter scattered among words never draws", 3},
+  SampleRow{Sample({Lines(kWord, 20)}), 18, "AB BB", true, "a negative draw run is off", -1},
+  SampleRow{Sample({Repeat(0xCD, 3), Repeat(0xE0, 13)}), 18, "AB BB", true, "a run of three draws", 3},
+  SampleRow{Sample({Repeat(0xCD, 2), B({'a'}), Repeat(0xE0, 8)}), 18, "AB BB", false,
+            "a run of two is a pair of letters under 3", 3},
+  SampleRow{Sample({Repeat(0xCD, 2), B({'a'}), Repeat(0xE0, 8)}), 18, "AB BB", true,
+            "and a drawing under 2", 2},
+  SampleRow{Sample({B({0xC7, 0xC3}), Repeat(0xE0, 8)}), 18, "AB BB", false,
+            "two different codes side by side are letters, not a line", 2},
+  SampleRow{Sample({Lines(B({0xC1, 0xC2, 0xC3}), 10)}), 18, "AB BB", false,
+            "a word of box codes under the same word is no vertical line", 3},
+  SampleRow{Sample({Lines(B({'a', 'b', ' ', 0xBA, ' ', 'c'}), 10)}), 18, "AB BB", true,
+            "the same code in the same column of the line above draws", 3},
+  SampleRow{Sample({Lines(B({'a', 'b', ' ', 0xBA, 'c', 'd'}), 10)}), 18, "AB BB", false,
+            "but not beside a letter, as a letter at the start of each line", 3},
+  SampleRow{Sample({Lines(B({'a', 'b', 0xBA, 'c', 0xBA}), 1), Lines(B({'a', 0xBA, 'b', 'c', 'd'}), 1),
+                    Lines(B({'a', 'b', 0xBA, 'c', 'd'}), 1), Lines(B({0xBA, 'a', 'b', 'c', 'd'}), 1)}),
+            18, "AB BB", false, "a column that moves is no vertical line", 3},
+  SampleRow{Sample({B({'a', '\n', ' ', 0xBA, ' ', 0xBA})}), 18, "AB BB", false,
+            "a column past the end of the line above is in no line above", 3},
+  SampleRow{Sample({B({0xB3, ' ', 'a', ' ', 0xB3}), Repeat(' ', 20)}), 18, "AB BB", false,
+            "the first line has no line above", 3},
+  SampleRow{Sample({Repeat(0xFF, 100)}), 18, "AB BB", false, "the no-break space never draws", 3},
+  SampleRow{Sample({Repeat(0xBB, 100)}), 18, "AB BB", false, "a listed code stays out under the rule", 3},
+  SampleRow{Sample({Repeat(0xCD, 80)}), 18, "AB BB", true, "a draw run above 80 is 80", 1000},
+  SampleRow{Sample({Repeat(0xCD, 79), B({'\n'}), Repeat(0xB0, 79)}), 18, "AB BB", false,
+            "and a run of 79 then no drawing", 1000},
+  SampleRow{Sample({B({0xDF, 0xDC, 0xDB, 0xDD, 0xB0}), Repeat(0xE0, 20)}), 18, "AB BB", true,
+            "shades and blocks join in any mix", 5},
+  SampleRow{Sample({B({0xDF, 0xDC, 0xDB, 0xCD, 0xB0}), Repeat(0xE0, 20)}), 18, "AB BB", false,
+            "a line code parts a run of blocks", 4}
 ), NamedByWhy());
 // clang-format on
 

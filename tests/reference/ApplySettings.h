@@ -31,6 +31,9 @@ inline constexpr SettingField kSettingFields[] = {
     {"rus_min_size", &Settings::rusMinSize, nullptr},
     {"rus_percent", &Settings::rusPercent, nullptr},
     {"rus_word_len", &Settings::rusWordLen, nullptr},
+    {"oem_draw", &Settings::oemDraw, nullptr},
+    {"rus_vowels", &Settings::rusVowels, nullptr},
+    {"rus_word_mixed", &Settings::rusWordMixed, nullptr},
 };
 
 // The reference member of a module setting. A key the table lacks throws:

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,8 @@ namespace reference {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The twelve settings, built-in defaults as initialisers.
+// The settings, built-in defaults as initialisers: the twelve, then the
+// three sharper rules, off at 0.
 struct Settings {
   int textKb = 1;
   int utf8Kb = 64;
@@ -31,6 +33,9 @@ struct Settings {
   int rusMinSize = 8;
   int rusPercent = 30;
   int rusWordLen = 0;
+  int oemDraw = 0;
+  int rusVowels = 0;
+  int rusWordMixed = 0;
 };
 
 // The first `limit` bytes (all of them when fewer).
@@ -66,11 +71,53 @@ inline bool IsText(const Bytes& sample, const std::string& ignore) {
 // byte reached while a continuation byte was due.
 inline bool IsUtf8(const Bytes& sample) { return IsValidUtf8(sample.data(), sample.size(), true); }
 
+inline bool IsBoxCode(std::uint8_t b) { return b >= 0xB0 && b <= 0xDF; }
+
+inline bool IsShadeOrBlock(std::uint8_t b) {
+  return b == 0xB0 || b == 0xB1 || b == 0xB2 || b >= 0xDB;
+}
+
+// The draw rule, byte by byte: a box code draws when it and the copies of
+// it around it on its line, or the shades and blocks around a shade or
+// block, make a run of at least `run`; or when blanks or punctuation stand
+// on both sides of it and the line above holds the same code in the same
+// column.
+inline bool Draws(const Bytes& sample, std::size_t i, int run) {
+  const auto joins = [&](std::size_t k) {
+    return IsShadeOrBlock(sample[i]) ? IsBoxCode(sample[k]) && IsShadeOrBlock(sample[k])
+                                     : sample[k] == sample[i];
+  };
+  std::size_t first = i, last = i;
+  while (first > 0 && joins(first - 1))
+    --first;
+  while (last + 1 < sample.size() && joins(last + 1))
+    ++last;
+  if (static_cast<long long>(last - first + 1) >= run) return true;
+  const auto apart = [](std::uint8_t b) { return b < 0x80 && !std::isalnum(b); };
+  const bool alone =
+      (i == 0 || apart(sample[i - 1])) && (i + 1 == sample.size() || apart(sample[i + 1]));
+  if (!alone) return false;
+  std::size_t line = i;
+  while (line > 0 && sample[line - 1] != '\n')
+    --line;
+  if (line == 0) return false;
+  std::size_t above = line - 1;
+  while (above > 0 && sample[above - 1] != '\n')
+    --above;
+  const std::size_t column = i - line;
+  return above + column < line - 1 && sample[above + column] == sample[i];
+}
+
 inline bool IsOem(const Bytes& sample, const Settings& s) {
   if (sample.empty() || !IsText(sample, s.binaryIgnore)) return false;
   long long counts[256] = {}, high = 0;
-  for (std::uint8_t b : sample)
-    if (b >= 0x80) ++counts[b], ++high;
+  const int run = std::clamp(s.oemDraw, 0, 80);
+  for (std::size_t i = 0; i < sample.size(); ++i) {
+    const std::uint8_t b = sample[i];
+    if (b < 0x80) continue;
+    ++high;
+    if (run == 0 || (IsBoxCode(b) && Draws(sample, i, run))) ++counts[b];
+  }
   if (high == 0) return false;
   for (int code = 0xB0; code <= 0xFF; ++code) {
     if (code > 0xDF && code != 0xFF) continue;
@@ -83,17 +130,32 @@ inline bool IsLetter(std::uint8_t b, bool oem) {
   return oem ? (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xF1) : b >= 0xC0;
 }
 
-// The numbers behind the Cyrillic rules: how many letters a sample holds,
-// and its longest run of letters.
+// а е и о, capital and small.
+inline bool IsVowel(std::uint8_t b, bool oem) {
+  static const Bytes k1251 = {0xC0, 0xC5, 0xC8, 0xCE, 0xE0, 0xE5, 0xE8, 0xEE};
+  static const Bytes k866 = {0x80, 0x85, 0x88, 0x8E, 0xA0, 0xA5, 0xA8, 0xAE};
+  const Bytes& vowels = oem ? k866 : k1251;
+  return std::find(vowels.begin(), vowels.end(), b) != vowels.end();
+}
+
+// The numbers behind the Cyrillic rules: how many letters and vowels a
+// sample holds, and its longest run of letters (with `mixed`, a letter the
+// same as the two before it is no part of a run).
 inline long long CountLetters(const Bytes& sample, bool oem) {
   return std::count_if(sample.begin(), sample.end(),
                        [&](std::uint8_t b) { return IsLetter(b, oem); });
 }
 
-inline long long LongestRun(const Bytes& sample, bool oem) {
+inline long long CountVowels(const Bytes& sample, bool oem) {
+  return std::count_if(sample.begin(), sample.end(),
+                       [&](std::uint8_t b) { return IsVowel(b, oem); });
+}
+
+inline long long LongestRun(const Bytes& sample, bool oem, bool mixed = false) {
   long long run = 0, longest = 0;
-  for (std::uint8_t b : sample) {
-    run = IsLetter(b, oem) ? run + 1 : 0;
+  for (std::size_t i = 0; i < sample.size(); ++i) {
+    const bool third = i >= 2 && sample[i] == sample[i - 1] && sample[i] == sample[i - 2];
+    run = IsLetter(sample[i], oem) && !(mixed && third) ? run + 1 : 0;
     longest = std::max(longest, run);
   }
   return longest;
@@ -101,13 +163,11 @@ inline long long LongestRun(const Bytes& sample, bool oem) {
 
 inline bool IsCyrillic(const Bytes& sample, bool oem, const Settings& s) {
   if (sample.empty()) return false;
-  long long letters = 0;
-  int run = 0;
-  for (std::uint8_t b : sample) {
-    run = IsLetter(b, oem) ? run + 1 : 0;
-    if (run > 0) ++letters;
-    if (s.rusWordLen > 0 && run >= s.rusWordLen) return true;
-  }
+  const long long letters = CountLetters(sample, oem);
+  const int vowels = std::clamp(s.rusVowels, 0, 100);
+  if (vowels > 0 && (letters == 0 || CountVowels(sample, oem) * 100 / letters < vowels))
+    return false;
+  if (s.rusWordLen > 0 && LongestRun(sample, oem, s.rusWordMixed > 0) >= s.rusWordLen) return true;
   return letters * 100 / static_cast<long long>(sample.size()) >= s.rusPercent;
 }
 

@@ -95,7 +95,10 @@ void WriteDos(std::FILE* out, int n, const ChainTrace::Step& step) {
   if (!step.facts.opened) return Line(out, n, "DOS", std::string("no: ") + kNotOpened);
   const TextSampleFacts& f = step.facts.text;
   const std::string settings =
-      Format("oem_buffer_size_kb %d, oem_ignore ", oem_buffer_size_kb) + Quoted(oem_ignore);
+      Format("oem_buffer_size_kb %d, oem_ignore ", oem_buffer_size_kb) + Quoted(oem_ignore) +
+      (f.drawnOnly ? Format(", oem_draw %d", DrawRun()) : "");
+  // Under oem_draw a code counts only where it draws.
+  const char* counted = f.drawnOnly ? "pseudo-graphics code that draws" : "pseudo-graphics code";
   const std::string needs = Format("needs oem_percent %d; ", oem_percent) + settings;
   if (!f.read)
     Line(out, n, "DOS", "no: nothing read", settings);
@@ -111,11 +114,11 @@ void WriteDos(std::FILE* out, int n, const ChainTrace::Step& step) {
     Line(out, n, "DOS", "no: every pseudo-graphics code is ignored", settings);
   else if (f.leadCount == 0 && step.answer != Label::Dos)
     Line(out, n, "DOS",
-         Format("no: no pseudo-graphics code among %lld upper-half bytes", Ll(f.upper)), needs);
+         Format("no: no %s among %lld upper-half bytes", counted, Ll(f.upper)), needs);
   else
     Line(out, n, "DOS",
-         Format("%s: the commonest pseudo-graphics code %02X is %lld%% of %lld upper-half bytes",
-                step.answer == Label::Dos ? "yes" : "no", f.leadCode, Ll(f.LeadShare()),
+         Format("%s: the commonest %s %02X is %lld%% of %lld upper-half bytes",
+                step.answer == Label::Dos ? "yes" : "no", counted, f.leadCode, Ll(f.LeadShare()),
                 Ll(f.upper)),
          needs);
 }
@@ -128,17 +131,23 @@ void WriteRussian(std::FILE* out, int n, const ChainTrace::Step& step) {
                                   Ll(f.asked), rus_min_size);
   if (!f.read) return Line(out, n, "Russian", "no: the sample cannot be read");
   if (!f.longEnough) return Line(out, n, "Russian", "no: too short", read);
+  const int vowels = VowelPercent();
   const std::string needs =
-      rus_word_len > 0
-          ? Format("needs rus_percent %d or a run of rus_word_len %d; ", rus_percent, rus_word_len)
-          : Format("needs rus_percent %d (rus_word_len %d: no run rule); ", rus_percent,
-                   rus_word_len);
+      (vowels > 0 ? Format("needs rus_vowels %d, then ", vowels) : std::string("needs ")) +
+      (rus_word_len > 0
+           ? Format("rus_percent %d or a run of rus_word_len %d; ", rus_percent, rus_word_len)
+           : Format("rus_percent %d (rus_word_len %d: no run rule); ", rus_percent,
+                    rus_word_len)) +
+      (MixedWordsOnly() ? "rus_word_mixed 1; " : "");
   const char* answer = step.answer == Label::AnsiRu  ? "yes, 1251"
                        : step.answer == Label::DosRu ? "yes, 866"
                                                      : "no";
-  Line(out, n, "Russian",
-       Format("%s: 1251 letters %lld%%, longest run %d; 866 letters %lld%%, longest run %d", answer,
-              Ll(f.share[0]), f.run[0], Ll(f.share[1]), f.run[1]),
+  const auto page = [&](int p) {
+    return Format("%s letters %lld%%, longest run %d", p == 0 ? "1251" : "866", Ll(f.share[p]),
+                  f.run[p]) +
+           (vowels > 0 ? Format(", vowels %lld%%", Ll(f.vowelShare[p])) : "");
+  };
+  Line(out, n, "Russian", Format("%s: %s; %s", answer, page(0).c_str(), page(1).c_str()),
        needs + read);
 }
 
