@@ -24,7 +24,6 @@ struct VectorOps {
   static Vec And(Vec a, Vec b) { return CHARSIFT_MM_WHOLE(and)(a, b); }
   static Vec Or(Vec a, Vec b) { return CHARSIFT_MM_WHOLE(or)(a, b); }
   static Vec Xor(Vec a, Vec b) { return CHARSIFT_MM_WHOLE(xor)(a, b); }
-  static Vec Equal(Vec a, Vec b) { return CHARSIFT_MM(cmpeq_epi8)(a, b); }
   // Signed bytes: 0xC0 is -64.
   static Vec Greater(Vec a, Vec b) { return CHARSIFT_MM(cmpgt_epi8)(a, b); }
   static Vec Equal(Vec a, Vec b) { return CHARSIFT_MM(cmpeq_epi8)(a, b); }
