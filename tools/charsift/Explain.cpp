@@ -94,9 +94,9 @@ void WriteDos(std::FILE* out, int n, const ChainTrace::Step& step) {
   if (!step.asked) return Line(out, n, "DOS", "not asked: oem_enabled 0");
   if (!step.facts.opened) return Line(out, n, "DOS", std::string("no: ") + kNotOpened);
   const TextSampleFacts& f = step.facts.text;
-  const std::string settings =
-      Format("oem_buffer_size_kb %d, oem_ignore ", oem_buffer_size_kb) + Quoted(oem_ignore) +
-      (f.drawnOnly ? Format(", oem_draw %d", DrawRun()) : "");
+  const std::string settings = Format("oem_buffer_size_kb %d, oem_ignore ", oem_buffer_size_kb) +
+                               Quoted(oem_ignore) +
+                               (f.drawnOnly ? Format(", oem_draw %d", DrawRun()) : "");
   // Under oem_draw a code counts only where it draws.
   const char* counted = f.drawnOnly ? "pseudo-graphics code that draws" : "pseudo-graphics code";
   const std::string needs = Format("needs oem_percent %d; ", oem_percent) + settings;
@@ -113,8 +113,8 @@ void WriteDos(std::FILE* out, int n, const ChainTrace::Step& step) {
   else if (f.leadCode < 0)
     Line(out, n, "DOS", "no: every pseudo-graphics code is ignored", settings);
   else if (f.leadCount == 0 && step.answer != Label::Dos)
-    Line(out, n, "DOS",
-         Format("no: no %s among %lld upper-half bytes", counted, Ll(f.upper)), needs);
+    Line(out, n, "DOS", Format("no: no %s among %lld upper-half bytes", counted, Ll(f.upper)),
+         needs);
   else
     Line(out, n, "DOS",
          Format("%s: the commonest %s %02X is %lld%% of %lld upper-half bytes",
@@ -136,8 +136,7 @@ void WriteRussian(std::FILE* out, int n, const ChainTrace::Step& step) {
       (vowels > 0 ? Format("needs rus_vowels %d, then ", vowels) : std::string("needs ")) +
       (rus_word_len > 0
            ? Format("rus_percent %d or a run of rus_word_len %d; ", rus_percent, rus_word_len)
-           : Format("rus_percent %d (rus_word_len %d: no run rule); ", rus_percent,
-                    rus_word_len)) +
+           : Format("rus_percent %d (rus_word_len %d: no run rule); ", rus_percent, rus_word_len)) +
       (MixedWordsOnly() ? "rus_word_mixed 1; " : "");
   const char* answer = step.answer == Label::AnsiRu  ? "yes, 1251"
                        : step.answer == Label::DosRu ? "yes, 866"
