@@ -138,13 +138,6 @@ WideString WideModulePath() {
   }
 }
 
-bool OnNt() {
-  OSVERSIONINFOA info;
-  std::memset(&info, 0, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
-
 } // namespace
 
 void LoadSettingsForModule(const std::string& modulePath) {
@@ -169,7 +162,7 @@ void LoadSettings() {
   // On the NT platforms the W calls, which take a folder the ANSI code page
   // cannot name and a path of any length. (The module entry may run before
   // the probes' own platform check is set.)
-  if (OnNt()) {
+  if (QueryPlatformId() == VER_PLATFORM_WIN32_NT) {
     const WideString path = WideModulePath();
     if (!path.empty()) LoadSettingsForModule(path);
     return;

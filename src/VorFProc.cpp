@@ -18,14 +18,14 @@ SampleBuffer::SampleBuffer(std::size_t size) : size_(size) {
 }
 
 // ---- Path and file probes -------------------------------------------------------
-namespace {
-
 DWORD QueryPlatformId() {
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);
   info.dwOSVersionInfoSize = sizeof info;
   return GetVersionExA(&info) ? info.dwPlatformId : 0;
 }
+
+namespace {
 
 // The default ANSI code page of the thread locale at start, or the
 // system's when the locale names none.

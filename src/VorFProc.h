@@ -68,6 +68,9 @@ struct ProbeFacts;
 // The platform identifier of the version query, read once at start: 2 (NT)
 // selects the wide calls, anything else the ANSI ones.
 extern const DWORD PlatformId;
+// The version query itself, for code that may run before PlatformId is set
+// (the module entry); 0 when it fails.
+DWORD QueryPlatformId();
 
 bool ProbePath(const WideString& path, bool& isDirectory);
 // Where kernel32's path rules hold (kWindowsPathRules), one trailing "\" is
