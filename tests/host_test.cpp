@@ -571,9 +571,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, ExitStatus, ::testing::ValuesIn(kStatusRows), Nam
 TEST(Host, CheckSettingsNamesEachIgnoredValue) {
   TempDir dir;
   const std::string file = Text(dir.WriteText("f.txt", "text\n"));
-  fs::create_directories(dir / "m");
-  fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir / "m" / "Charsift.wdx");
-  const std::string module = " --module " + Quote(Text(dir / "m" / "Charsift.wdx"));
+  // A folder the ANSI code page of a Western system cannot name: on
+  // Windows the settings are found through its UTF-16 all the same.
+  const std::string m = "m_\xE4\xB8\xAD\xE6\x96\x87"; // m_中文
+  fs::create_directories(dir.Path() / fs::u8path(m));
+  fs::copy_file(HostPath(CHARSIFT_MODULE_PATH), dir.Path() / fs::u8path(m) / "Charsift.wdx");
+  const std::string module =
+      " --module " + Quote(Text(dir.Path() / fs::u8path(m) / "Charsift.wdx"));
   struct SettingsRow {
     const char* ini;
     const char* told; // "" when nothing is ignored
@@ -596,7 +600,7 @@ TEST(Host, CheckSettingsNamesEachIgnoredValue) {
       {"rus_min_size=-$1", "", "a minus sign asks for the negative number"},
   };
   for (const SettingsRow& row : settingsRows) {
-    dir.WriteText("m/Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
+    dir.WriteText(m + "/Charsift.ini", std::string("[ini]\n") + row.ini + "\n");
     const Outcome run = Charsift("--check-settings" + module);
     EXPECT_EQ(run.status, *row.told ? 1 : 0) << row.why << run.out;
     EXPECT_NE(run.out.find(*row.told ? row.told : "0 values ignored"), std::string::npos)
@@ -608,9 +612,9 @@ TEST(Host, CheckSettingsNamesEachIgnoredValue) {
     EXPECT_EQ(tells, *row.told != '\0') << row.why << explained.out;
   }
   // A read-only install: the example is there, the settings file cannot be made.
-  fs::remove(dir / "m" / "Charsift.ini");
-  fs::create_directories(dir / "m" / "Charsift.ini");
-  dir.WriteText("m/Charsift.example.ini", "[ini]\n");
+  fs::remove(dir.Path() / fs::u8path(m) / "Charsift.ini");
+  fs::create_directories(dir.Path() / fs::u8path(m) / "Charsift.ini");
+  dir.WriteText(m + "/Charsift.example.ini", "[ini]\n");
   EXPECT_NE(Charsift("--explain" + module + " " + Quote(file)).out.find("could not be copied"),
             std::string::npos);
 }

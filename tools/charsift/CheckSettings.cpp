@@ -22,8 +22,8 @@ namespace {
 // Paths, keys and values are shown as the table shows names: a control code
 // in a settings file cannot drive the terminal.
 std::string Escaped(const std::string& text) { return charsift::cli::TableEscaped(text); }
-std::string ShownPath(const std::string& path) {
-  return charsift::cli::TableEscaped(charsift::cli::Shown(fs::path(path)));
+std::string ShownPath(const fs::path& path) {
+  return charsift::cli::TableEscaped(charsift::cli::Shown(path));
 }
 
 const char kSection[] = "ini";
@@ -61,21 +61,15 @@ bool Wrapped(const std::string& text, int number) {
 } // namespace
 
 int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
-  const std::string module = charsift::cli::AnsiPath(modulePath);
-  if (module.empty()) {
-    if (full)
-      std::fprintf(out, "settings: none can be named: the built-in defaults are in force\n");
-    return full ? 1 : 0;
-  }
-  const std::string settings = ReplaceExtension(module, ".ini");
-  const std::string example = ReplaceExtension(module, ".example.ini");
+  const fs::path settings = charsift::cli::BesideModule(modulePath, ".ini");
+  const fs::path example = charsift::cli::BesideModule(modulePath, ".example.ini");
   // What the module does at load, the first-run copy included.
-  LoadSettingsForModule(module);
+  charsift::cli::LoadModuleSettings(modulePath);
   int told = 0, wrapped = 0;
   std::error_code ec;
   if (full) std::fprintf(out, "settings: looked for in %s\n", ShownPath(settings).c_str());
-  if (!fs::is_regular_file(fs::path(settings), ec)) {
-    if (fs::is_regular_file(fs::path(example), ec)) {
+  if (!fs::is_regular_file(settings, ec)) {
+    if (fs::is_regular_file(example, ec)) {
       std::fprintf(out,
                    "settings: %s could not be copied to %s: the built-in defaults are in force\n",
                    ShownPath(example).c_str(), ShownPath(settings).c_str());
@@ -85,7 +79,8 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
     }
     return told;
   }
-  std::FILE* in = std::fopen(settings.c_str(), "rb");
+  std::string cannot;
+  std::FILE* in = charsift::cli::OpenList(settings, cannot);
   if (in == nullptr) {
     std::fprintf(out, "settings: %s cannot be read: the built-in defaults are in force\n",
                  ShownPath(settings).c_str());
@@ -112,7 +107,8 @@ int CheckSettings(const fs::path& modulePath, std::FILE* out, bool full) {
       why = "only the first " + std::string(row->key) + " counts";
     } else {
       seen.push_back(row);
-      const std::string value = ReadIniString(kSection, row->key, "", settings);
+      const std::string value =
+          ReadIniString(kSection, row->key, "", charsift::cli::SettingsName(settings));
       int number = 0;
       if (row->integer && !ParseIniInteger(value, number)) {
         why = "not a whole number (decimal, or hexadecimal after $, x or 0x): it keeps " +

@@ -10,8 +10,7 @@ void Engine::Start(const fs::path& modulePath, const fs::path* settingsFile,
                    const std::vector<Field>& fields) {
   ResetSettings();
   if (settingsFile) {
-    const std::string settings = AnsiPath(*settingsFile);
-    if (!settings.empty()) LoadSettingsFile(settings);
+    LoadSettingsFile(SettingsName(*settingsFile));
   } else {
     LoadModuleSettings(modulePath);
   }

@@ -209,17 +209,11 @@ std::string Named(const std::string& answer) {
 int Explain(const fs::path& modulePath, const std::vector<fs::path>& paths, std::FILE* out,
             const ModuleAnswer& moduleAnswer) {
   ResetSettings();
-  const std::string module = charsift::cli::AnsiPath(modulePath);
   std::error_code ec;
-  if (module.empty()) {
-    // No settings file could be named either: the module would keep its defaults.
-    std::fprintf(out, "settings: none: built-in defaults\n");
-  } else {
-    LoadSettingsForModule(module);
-    const std::string settings = ReplaceExtension(module, ".ini");
-    std::fprintf(out, "settings: %s%s\n", Display(fs::path(settings)).c_str(),
-                 fs::is_regular_file(fs::path(settings), ec) ? "" : " (none: built-in defaults)");
-  }
+  charsift::cli::LoadModuleSettings(modulePath);
+  const fs::path settings = charsift::cli::BesideModule(modulePath, ".ini");
+  std::fprintf(out, "settings: %s%s\n", Display(settings).c_str(),
+               fs::is_regular_file(settings, ec) ? "" : " (none: built-in defaults)");
   int status = charsift::cli::kExitOk;
   bool differs = false;
   for (const fs::path& path : paths) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CIniFile.h"
 #include "ContPlug.h"
 #include "FsPath.h"
 
@@ -29,9 +30,12 @@ std::string Shown(const fs::path& path);
 // A path read from a list: off Windows the bytes themselves, on Windows the
 // inverse of Shown.
 fs::path FromListBytes(const std::string& bytes);
-// A path as the module's settings calls take it: in the ANSI code page; ""
-// when it has no form there.
-std::string AnsiPath(const fs::path& path);
+// A settings file's name as the module's reader takes it: on Windows its
+// UTF-16, which any folder has; elsewhere its bytes.
+IniFileName SettingsName(const fs::path& path);
+// The file beside the module that differs from it in the extension alone
+// (".ini", ".example.ini"), as the module names it.
+fs::path BesideModule(const fs::path& modulePath, const char* extension);
 // Loads the settings the module at modulePath reads, as it reads them: on
 // Windows through its UTF-16 path, which any folder has.
 void LoadModuleSettings(const fs::path& modulePath);

@@ -102,7 +102,11 @@ const std::size_t kLongestPath = PATH_MAX - 1; // its terminator is counted in P
 
 std::vector<fs::path> Expanded(const fs::path& path) { return {path}; }
 
-std::string AnsiPath(const fs::path& path) { return path.native(); }
+IniFileName SettingsName(const fs::path& path) { return IniFileName(path.native()); }
+
+fs::path BesideModule(const fs::path& modulePath, const char* extension) {
+  return ReplaceExtension(modulePath.native(), extension);
+}
 
 void LoadModuleSettings(const fs::path& modulePath) {
   if (!modulePath.empty()) LoadSettingsForModule(modulePath.native());

@@ -67,15 +67,11 @@ const char kSeparators[] = "\\/";
 const bool kNamesMayEndWithCarriageReturn = false;
 const std::size_t kLongestPath = 3 * 32767; // UTF-8 of the longest path the wide calls take
 
-std::string AnsiPath(const fs::path& path) {
-  const std::wstring& wide = path.native();
-  if (wide.empty()) return "";
-  const int size = static_cast<int>(wide.size());
-  std::string text(wide.size() * 2, '\0');
-  BOOL lost = FALSE;
-  text.resize(static_cast<std::size_t>(WideCharToMultiByte(
-      CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), size * 2, nullptr, &lost)));
-  return lost || text.empty() ? "" : text;
+IniFileName SettingsName(const fs::path& path) { return IniFileName(WideString(path.native())); }
+
+fs::path BesideModule(const fs::path& modulePath, const char* extension) {
+  return ReplaceExtension(modulePath.native(),
+                          WideString(extension, extension + strlen(extension)));
 }
 
 void LoadModuleSettings(const fs::path& modulePath) {
