@@ -134,6 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
             "A\xEF\xBB\xBF"},
         Row{"an offset after a dropped mark counts the mark", kLe, "", "\xFF\xFE\x00\xDC"sv, false,
             2, ""},
+        Row{"a high surrogate before an odd byte is cut at the surrogate", kLe, "",
+            "A\0\x3D\xD8\x41"sv, false, 2, ""},
         Row{"an odd length is refused at its last byte", kLe, "", "A\0B"sv, false, 2, ""},
         Row{"empty UTF-16 is empty UTF-8", kLe, "", "", true, 0, ""},
         Row{"koi8-r names KOI8-R, whose E1 is А", 0, "koi8-r", "\xE1", true, 0, "\xD0\x90"},

@@ -99,64 +99,97 @@ bool WriteAll(HANDLE file, std::string_view content) {
   return true;
 }
 
-// Writes content to a file that must not exist yet, flushed to the disk;
-// on a failure the file is gone again. The error of the create, when that
-// fails, is left for GetLastError.
-bool WriteFresh(const std::wstring& name, std::string_view content, std::string& why) {
-  HANDLE file;
-  {
-    Locked locked;
-    // Shared for delete, so that the Ctrl+C handler can remove it while open.
-    file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      why = Reason(error);
-      SetLastError(error);
-      return false;
-    }
-    Current().file = name;
-  }
-  bool ok = WriteAll(file, content);
-  if (ok) ok = FlushFileBuffers(file);
-  if (!ok) why = Reason(GetLastError());
-  if (!CloseHandle(file) && ok) {
-    ok = false;
-    why = Reason(GetLastError());
-  }
-  if (!ok) {
-    DeleteFileW(name.c_str());
-    Forget();
-  }
-  return ok;
+// The name's part after its folder.
+std::wstring BaseName(const std::wstring& path) {
+  const std::size_t last = path.find_last_of(L"\\/:");
+  return last == std::wstring::npos ? path : path.substr(last + 1);
 }
 
-// A name beside path that tells what it is and is not taken yet:
-// "notes.txt.to-utf8-1234.tmp", then "-1234-2.tmp" and so on.
-std::wstring Beside(const std::wstring& path, const wchar_t* ending, int attempt) {
+// A name beside path that says what it is, should a kill leave it behind:
+// "notes.txt" has ".notes.txt.charsift-tmp-1234", then "-1234-2" and so on.
+std::wstring Beside(const std::wstring& path, const wchar_t* kind, int attempt) {
+  const std::wstring base = BaseName(path);
   // std::to_wstring would bring the runtime's wide printf along.
   std::string number = std::to_string(GetCurrentProcessId());
   if (attempt > 1) number.append("-").append(std::to_string(attempt));
-  return path + L".to-utf8-" + std::wstring(number.begin(), number.end()) + ending;
+  return path.substr(0, path.size() - base.size()) + L"." + base + L".charsift-" + kind +
+         std::wstring(number.begin(), number.end());
 }
 
 constexpr int kAttempts = 100;
 
-bool WriteTemporary(const std::wstring& path, std::string_view content, std::wstring& temp,
-                    std::string& why) {
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    temp = Beside(path, L".tmp", attempt);
-    if (WriteFresh(temp, content, why)) return true;
-    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+// A temporary file beside a path, created new, written in full, flushed
+// and closed; removed again unless kept. Ctrl+C removes it too.
+class TempFile {
+public:
+  explicit TempFile(const std::wstring& path) {
+    for (int attempt = 1; attempt <= kAttempts && file_ == INVALID_HANDLE_VALUE; ++attempt) {
+      const Locked locked;
+      name_ = Beside(path, L"tmp-", attempt);
+      // Shared for delete, so that the Ctrl+C handler can remove it while open.
+      file_ = CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file_ != INVALID_HANDLE_VALUE) {
+        Current().file = name_;
+        return;
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    why_ = "cannot create a temporary file beside it: " + Reason(GetLastError());
+    name_.clear();
   }
-  return false;
-}
+  ~TempFile() { Discard(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
 
-// Where ReplaceFileW keeps the original when no backup is asked for: with a
-// backup it leaves both files under their own names when it cannot finish.
+  bool Open(std::string& why) const {
+    why = why_;
+    return file_ != INVALID_HANDLE_VALUE;
+  }
+  const std::wstring& Name() const { return name_; }
+
+  bool Write(std::string_view content, std::string& why) {
+    if (!WriteAll(file_, content)) {
+      why = "cannot write the converted file: " + Reason(GetLastError());
+      return false;
+    }
+    if (!FlushFileBuffers(file_)) {
+      why = "cannot flush the converted file to the disk: " + Reason(GetLastError());
+      return false;
+    }
+    const HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) {
+      why = "cannot write the converted file: " + Reason(GetLastError());
+      return false;
+    }
+    return true;
+  }
+
+  // The temporary file now has the target's name: it is no longer removed.
+  void Kept() {
+    name_.clear();
+    Forget();
+  }
+  void Discard() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    if (!name_.empty()) DeleteFileW(name_.c_str());
+    if (!name_.empty()) Forget();
+    name_.clear();
+  }
+
+private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::wstring name_;
+  std::string why_;
+};
+
+// Where ReplaceFileW keeps the original when no backup is asked for: given
+// a backup it leaves both files under their own names when it cannot finish.
 std::wstring AsideName(const std::wstring& path) {
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    std::wstring name = Beside(path, L".was", attempt);
+    std::wstring name = Beside(path, L"was-", attempt);
     if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return name;
   }
   return L"";
@@ -201,52 +234,65 @@ bool ReadWhole(const fs::path& path, std::string& bytes, FileState& state, std::
 bool Replace(const fs::path& path, const FileState& was, std::string_view content,
              const NativeString* backupSuffix, std::string& why) {
   const std::wstring& original = path.native();
+  TempFile temp(original);
+  if (!temp.Open(why) || !temp.Write(content, why)) return false;
+
+  // Ctrl+C waits from here until the original is replaced or left alone.
+  const Locked locked;
+  FileState now;
+  std::string problem;
+  if (!StateNow(original, now, problem) || !(now == was)) {
+    why = "changed since it was read: left as it is";
+    return false;
+  }
   std::wstring backup;
   if (backupSuffix != nullptr) {
     backup = original + *backupSuffix;
+    const std::string name = Shown(fs::path(BaseName(backup)));
     if (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      why = "its backup " + Shown(fs::path(backup)) + " already exists";
+      why = "the backup " + name + " exists: never overwritten";
       return false;
     }
   }
-  std::wstring temp;
-  if (!WriteTemporary(original, content, temp, why)) return false;
-  const auto discard = [&](std::string reason) {
-    DeleteFileW(temp.c_str());
-    Forget();
-    why = std::move(reason);
-    return false;
-  };
-  FileState now;
-  std::string problem;
-  if (!StateNow(original, now, problem)) return discard(problem);
-  if (!(now == was)) return discard("changed since it was read");
   const bool aside = backup.empty();
   if (aside) backup = AsideName(original);
-  if (backup.empty()) return discard("no free name beside it to keep the original while replacing");
-
-  Locked locked;
-  if (!ReplaceFileW(original.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH,
-                    nullptr, nullptr)) {
+  if (backup.empty()) {
+    why = "cannot replace it: no free name beside it to keep it while replaced";
+    return false;
+  }
+  if (!ReplaceFileW(original.c_str(), temp.Name().c_str(), backup.c_str(),
+                    REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
     const DWORD error = GetLastError();
-    // The original was moved to the backup's name but the new file could not
+    // The original went to the backup's name but the new file could not
     // take its place: the original goes back.
     if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
       MoveFileExW(backup.c_str(), original.c_str(), MOVEFILE_WRITE_THROUGH);
-    return discard(Reason(error));
+    why = "cannot rename the converted file over it: " + Reason(error);
+    return false;
   }
-  Current().file.clear();
+  temp.Kept();
   if (aside) DeleteFileW(backup.c_str());
   return true;
 }
 
 bool WriteNew(const fs::path& path, std::string_view content, std::string& why) {
-  if (!MakeFolders(path.parent_path())) {
-    why = Reason(GetLastError());
+  const fs::path parent = path.parent_path();
+  if (!MakeFolders(parent)) {
+    why = "cannot make the folder " + Shown(parent) + ": " + Reason(GetLastError());
     return false;
   }
-  if (!WriteFresh(path.native(), content, why)) return false;
-  Forget();
+  TempFile temp(path.native());
+  if (!temp.Open(why) || !temp.Write(content, why)) return false;
+  const Locked locked;
+  // Without MOVEFILE_REPLACE_EXISTING: never over an existing file.
+  if (!MoveFileExW(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    why = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+              ? "exists in the output folder: never overwritten"
+              : "cannot name the converted file: " + Reason(error);
+    return false;
+  }
+  temp.Kept();
   return true;
 }
 

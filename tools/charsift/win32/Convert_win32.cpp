@@ -95,7 +95,17 @@ std::string Hex(unsigned char byte) {
   return {digits[byte >> 4], digits[byte & 15]};
 }
 
-Decoded Refused(std::size_t offset, std::string why) { return {false, offset, std::move(why)}; }
+// Refused at offset, which ends the why.
+Decoded Refused(std::size_t offset, const std::string& why) {
+  return {false, offset, why + " " + std::to_string(offset)};
+}
+
+// Refused at a byte that is none of the page.
+Decoded NoCharacter(std::string_view bytes, std::size_t offset, const std::string& page) {
+  return {false, offset,
+          "byte " + Hex(static_cast<unsigned char>(bytes[offset])) + " at offset " +
+              std::to_string(offset) + " is no character of " + page};
+}
 
 Decoded Utf16ToUtf8(bool bigEndian, std::string_view bytes, std::string& utf8) {
   std::u16string units(bytes.size() / 2, u'\0');
@@ -107,9 +117,15 @@ Decoded Utf16ToUtf8(bool bigEndian, std::string_view bytes, std::string& utf8) {
   const std::size_t mark = !units.empty() && units[0] == 0xFEFF ? 1 : 0;
   utf8.clear();
   const std::size_t unpaired = AppendUtf16(std::u16string_view(units).substr(mark), utf8);
-  if (unpaired != std::u16string_view::npos)
-    return Refused(2 * (mark + unpaired), "an unpaired surrogate");
-  if (bytes.size() % 2 != 0) return Refused(bytes.size() - 1, "an odd byte at the end");
+  std::size_t whole = 2 * units.size(); // where the last whole character ends
+  if (unpaired != std::u16string_view::npos) {
+    const std::size_t at = mark + unpaired;
+    // A high surrogate last waits for its pair, as an odd byte last does.
+    if (units[at] >= 0xDC00 || at + 1 < units.size())
+      return Refused(2 * at, "an unpaired surrogate at offset");
+    whole = 2 * at;
+  }
+  if (whole < bytes.size()) return Refused(whole, "the file ends inside a character at offset");
   return {true, 0, ""};
 }
 
@@ -136,14 +152,14 @@ ByteTable TableOf(unsigned number) {
   return table;
 }
 
-Decoded SingleByteToUtf8(unsigned number, std::string_view bytes, std::string& utf8) {
+Decoded SingleByteToUtf8(unsigned number, const std::string& name, std::string_view bytes,
+                         std::string& utf8) {
   const ByteTable table = TableOf(number);
   utf8.clear();
   utf8.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (byte != 0 && table[byte] == 0)
-      return Refused(i, "byte " + Hex(byte) + " is no character of the code page");
+    if (byte != 0 && table[byte] == 0) return NoCharacter(bytes, i, name);
     names::AppendUtf8(utf8, table[byte]);
   }
   return {true, 0, ""};
@@ -175,7 +191,8 @@ bool ComesBack(unsigned number, const std::wstring& wide, std::string_view bytes
 // A page of characters of several bytes: decoded whole; when that fails,
 // the first byte that fails is where the longest prefix ending on a whole
 // character stops.
-Decoded MultiByteToUtf8(unsigned number, std::string_view bytes, std::string& utf8) {
+Decoded MultiByteToUtf8(unsigned number, const std::string& name, std::string_view bytes,
+                        std::string& utf8) {
   std::wstring wide;
   if (Widen(number, bytes, wide) && ComesBack(number, wide, bytes)) {
     utf8.clear();
@@ -199,7 +216,7 @@ Decoded MultiByteToUtf8(unsigned number, std::string_view bytes, std::string& ut
     const std::size_t middle = low + (high - low) / 2;
     (good(middle) ? low : high) = middle;
   }
-  return Refused(low, "the bytes from here are no characters of the code page");
+  return NoCharacter(bytes, low, name);
 }
 
 } // namespace
@@ -221,11 +238,11 @@ unsigned DefaultAnsiCodePage() { return GetACP(); }
 Decoded ToUtf8(const CodePage& page, std::string_view bytes, std::string& utf8) {
   const unsigned number = NumberOf(page);
   if (number == kUtf16Le || number == kUtf16Be) return Utf16ToUtf8(number == kUtf16Be, bytes, utf8);
-  if (!Knows(page)) return Refused(0, "no code page " + NameOf(page) + " here");
+  if (!Knows(page)) return {false, 0, "the system cannot convert from " + NameOf(page)};
   CPINFO info;
   if (GetCPInfo(number, &info) && info.MaxCharSize == 1)
-    return SingleByteToUtf8(number, bytes, utf8);
-  return MultiByteToUtf8(number, bytes, utf8);
+    return SingleByteToUtf8(number, NameOf(page), bytes, utf8);
+  return MultiByteToUtf8(number, NameOf(page), bytes, utf8);
 }
 
 } // namespace charsift::cli
