@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ConvertFaults.h"
 #include "ConvertPlatform.h"
 #include "Win32Files.h"
 
@@ -93,6 +94,10 @@ bool WriteAll(HANDLE file, std::string_view content) {
   while (!content.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1u << 30));
     DWORD written = 0;
+    if (ShouldFailStep("write")) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
     if (!WriteFile(file, content.data(), chunk, &written, nullptr) || written == 0) return false;
     content.remove_prefix(written);
   }
@@ -126,6 +131,10 @@ public:
     for (int attempt = 1; attempt <= kAttempts && file_ == INVALID_HANDLE_VALUE; ++attempt) {
       const Locked locked;
       name_ = Beside(path, L"tmp-", attempt);
+      if (ShouldFailStep("open")) {
+        SetLastError(ERROR_IO_DEVICE);
+        break;
+      }
       // Shared for delete, so that the Ctrl+C handler can remove it while open.
       file_ = CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -153,7 +162,8 @@ public:
       why = "cannot write the converted file: " + Reason(GetLastError());
       return false;
     }
-    if (!FlushFileBuffers(file_)) {
+    if (ShouldFailStep("flush") ? (SetLastError(ERROR_IO_DEVICE), true)
+                                : !FlushFileBuffers(file_)) {
       why = "cannot flush the converted file to the disk: " + Reason(GetLastError());
       return false;
     }
@@ -193,6 +203,31 @@ std::wstring AsideName(const std::wstring& path) {
     if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return name;
   }
   return L"";
+}
+
+// ReplaceFileW, which keeps the original's attributes and security. Its
+// "rename" fault fails half-way as the system may: the original moved to the
+// backup's name, the new file not moved to the original's.
+bool ReplaceOrFail(const std::wstring& original, const std::wstring& temp,
+                   const std::wstring& backup) {
+  if (ShouldFailStep("rename")) {
+    MoveFileExW(original.c_str(), backup.c_str(), 0);
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    return false;
+  }
+  return ReplaceFileW(original.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH,
+                      nullptr, nullptr);
+}
+
+// Another program's write to the original: the "changed" fault.
+void AppendByte(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  WriteFile(file, "x", 1, &written, nullptr);
+  CloseHandle(file);
 }
 
 bool MakeFolders(const fs::path& folder) {
@@ -239,6 +274,7 @@ bool Replace(const fs::path& path, const FileState& was, std::string_view conten
 
   // Ctrl+C waits from here until the original is replaced or left alone.
   const Locked locked;
+  if (ShouldFailStep("changed")) AppendByte(original);
   FileState now;
   std::string problem;
   if (!StateNow(original, now, problem) || !(now == was)) {
@@ -253,6 +289,11 @@ bool Replace(const fs::path& path, const FileState& was, std::string_view conten
       why = "the backup " + name + " exists: never overwritten";
       return false;
     }
+    // ReplaceFileW makes the backup; a failure there leaves all as it was.
+    if (ShouldFailStep("link")) {
+      why = "cannot make the backup " + name + ": " + Reason(ERROR_IO_DEVICE);
+      return false;
+    }
   }
   const bool aside = backup.empty();
   if (aside) backup = AsideName(original);
@@ -260,8 +301,7 @@ bool Replace(const fs::path& path, const FileState& was, std::string_view conten
     why = "cannot replace it: no free name beside it to keep it while replaced";
     return false;
   }
-  if (!ReplaceFileW(original.c_str(), temp.Name().c_str(), backup.c_str(),
-                    REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
+  if (!ReplaceOrFail(original, temp.Name(), backup)) {
     const DWORD error = GetLastError();
     // The original went to the backup's name but the new file could not
     // take its place: the original goes back.
@@ -285,7 +325,9 @@ bool WriteNew(const fs::path& path, std::string_view content, std::string& why) 
   if (!temp.Open(why) || !temp.Write(content, why)) return false;
   const Locked locked;
   // Without MOVEFILE_REPLACE_EXISTING: never over an existing file.
-  if (!MoveFileExW(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (ShouldFailStep("rename")
+          ? (SetLastError(ERROR_IO_DEVICE), true)
+          : !MoveFileExW(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();
     why = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
               ? "exists in the output folder: never overwritten"

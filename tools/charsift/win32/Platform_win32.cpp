@@ -37,6 +37,11 @@ std::string Reason(DWORD error) {
   case ERROR_DISK_FULL:
   case ERROR_HANDLE_DISK_FULL:
     return "no space left on the disk";
+  case ERROR_IO_DEVICE:
+    return "input/output error";
+  case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+  case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+    return "the new file could not be moved into place";
   default:
     return "error " + std::to_string(error);
   }
