@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -197,5 +198,14 @@ inline Outcome Charsift(const std::string& args, const std::string& input = "") 
 }
 
 inline std::string Text(const fs::path& p) { return p.string(); }
+
+// The lines of an output, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
 
 } // namespace testing_support

@@ -46,14 +46,6 @@ std::string TsvText(const std::string& text) {
 }
 std::string JsonText(const std::string& text) { return TsvText(text); } // for plain ASCII paths
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -296,6 +288,27 @@ const StatusRow kStatusRows[] = {
     {"--format", 2, "usage:", "option without its argument"},
     {"-r", 2, "usage:", "no path"},
     {"-j 0 x", 2, "--jobs takes", "no workers"},
+    {"--to-utf8 {file}", 2, "--to-utf8 takes either --in-place or --output-dir DIR",
+     "a conversion writes somewhere"},
+    {"--to-utf8 --in-place --output-dir {folder} {file}", 2, "either --in-place or --output-dir",
+     "a conversion writes to one place"},
+    {"--in-place {file}", 2, "--in-place goes with --to-utf8", "conversion options alone"},
+    {"--from koi8-r {file}", 2, "--from goes with --to-utf8", "a code page alone"},
+    {"--to-utf8 --in-place --explain {file}", 2, "--to-utf8 does not go with --explain",
+     "a conversion explains nothing"},
+    {"--to-utf8 --check-settings", 2, "--to-utf8 does not go with --check-settings",
+     "a conversion checks no settings"},
+    {"--to-utf8 --in-place --where Encoding=ANSI {file}", 2, "does not go with --where",
+     "a conversion takes every path"},
+    {"--to-utf8 --in-place --field Type {file}", 2, "does not go with --field",
+     "a conversion's row has its own fields"},
+    {"--to-utf8 --output-dir {folder} --backup {file}", 2, "--backup goes with --in-place",
+     "a copy needs no backup"},
+    {"--to-utf8 --in-place --backup= {file}", 2, "--backup takes a suffix", "an empty suffix"},
+    {"--to-utf8 --in-place --from no-such-page {file}", 2,
+     "--from: the system knows no code page no-such-page", "an unknown code page"},
+    {"--to-utf8 --in-place --ansi-codepage 0 {file}", 2, "--ansi-codepage takes a number",
+     "a code page is a number"},
     {"--where Size=Text x", 2, "usage:", "--where on no field"},
     {"--where {dos-rus} x", 2, "has no value 'DOS Rus'", "no such value"},
     {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
