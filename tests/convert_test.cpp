@@ -140,10 +140,14 @@ TEST_P(Conversion, RowBytesAndStatus) {
     named = dir / "sub";
     fs::create_directory(named);
     break;
-  case Setup::Symlink:
+  case Setup::Symlink: {
     named = dir / "link.txt";
-    fs::create_symlink("f.txt", named);
+    std::error_code ec;
+    fs::create_symlink("f.txt", named, ec);
+    // Windows makes links only with a privilege, and Wine not at all.
+    if (ec) GTEST_SKIP() << "no symbolic link here: " << ec.message();
     break;
+  }
   case Setup::HardLink:
     fs::create_hard_link(file, dir / "second.txt");
     break;
@@ -248,6 +252,12 @@ TEST_P(Conversion, RowBytesAndStatus) {
 }
 
 const Bytes kRussian1251 = ToWindows1251(kProse);
+// The copy of t/sub/f.txt as its row names it: tsv doubles a backslash.
+#ifdef _WIN32
+const char* const kTreeCopy = "t\\\\sub\\\\f.txt";
+#else
+const char* const kTreeCopy = "t/sub/f.txt";
+#endif
 
 const ConvertRow kRows[] = {
     // What each label becomes.
@@ -314,7 +324,7 @@ const ConvertRow kRows[] = {
     {"--output-dir writes a copy", kRussian1251, "--output-dir {out}", "ANSI Ru", "converted",
      "to ", Of(kProse)},
     {"--output-dir keeps the place under the folder named", kRussian1251, "-r --output-dir {out}",
-     "ANSI Ru", "converted", "t/sub/f.txt", Of(kProse), 0, Setup::Tree},
+     "ANSI Ru", "converted", kTreeCopy, Of(kProse), 0, Setup::Tree},
     {"--output-dir never overwrites", kRussian1251, "--output-dir {out}", "ANSI Ru", "refused",
      "never overwritten", std::nullopt, 1, Setup::OutputExists},
     {"--dry-run changes nothing", kRussian1251, "--in-place --dry-run --backup", "ANSI Ru",
