@@ -140,14 +140,15 @@ TEST_P(Conversion, RowBytesAndStatus) {
     named = dir / "sub";
     fs::create_directory(named);
     break;
-  case Setup::Symlink: {
+  case Setup::Symlink:
+#ifdef _WIN32
+    // Links need a privilege there (Wine makes none), and charsift.exe
+    // refuses one in place: ReplaceFileW would put a file in its place.
+    GTEST_SKIP() << "a link is refused on Windows";
+#endif
     named = dir / "link.txt";
-    std::error_code ec;
-    fs::create_symlink("f.txt", named, ec);
-    // Windows makes links only with a privilege, and Wine not at all.
-    if (ec) GTEST_SKIP() << "no symbolic link here: " << ec.message();
+    fs::create_symlink("f.txt", named);
     break;
-  }
   case Setup::HardLink:
     fs::create_hard_link(file, dir / "second.txt");
     break;

@@ -269,6 +269,13 @@ bool ReadWhole(const fs::path& path, std::string& bytes, FileState& state, std::
 bool Replace(const fs::path& path, const FileState& was, std::string_view content,
              const NativeString* backupSuffix, std::string& why) {
   const std::wstring& original = path.native();
+  // ReplaceFileW would put a file in a link's place, and XP has no call that
+  // names the file a link leads to.
+  const DWORD attributes = GetFileAttributesW(original.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    why = "a symbolic link or junction: name the file it leads to";
+    return false;
+  }
   TempFile temp(original);
   if (!temp.Open(why) || !temp.Write(content, why)) return false;
 
