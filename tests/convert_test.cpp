@@ -330,6 +330,8 @@ const ConvertRow kRows[] = {
      "never overwritten", std::nullopt, 1, Setup::OutputExists},
     {"--dry-run changes nothing", kRussian1251, "--in-place --dry-run --backup", "ANSI Ru",
      "converted", "(dry run)", std::nullopt},
+    {"--dry-run sees an existing backup", kRussian1251, "--in-place --dry-run --backup", "ANSI Ru",
+     "refused", "exists: never overwritten", std::nullopt, 1, Setup::BackupExists},
     {"a link stays a link, its target converted", kRussian1251, "--in-place", "ANSI Ru",
      "converted", "", Of(kProse), 0, Setup::Symlink},
     {"mode, owner and group are kept", kRussian1251, "--in-place", "ANSI Ru", "converted", "",

@@ -117,7 +117,13 @@ public:
       if (!WriteNew(to, utf8, why)) return {kRefused, why};
       return {kConverted, from + " to " + Shown(to)};
     }
-    if (c_.dryRun) return {kConverted, from + " (dry run)"};
+    if (c_.dryRun) {
+      // Looked for beside the name given: a link's backup goes beside its target.
+      std::error_code ec;
+      if (c_.backupSuffix && fs::exists(fs::path(item.path.native() + *c_.backupSuffix), ec))
+        return {kRefused, "the backup exists: never overwritten"};
+      return {kConverted, from + " (dry run)"};
+    }
     if (!Replace(item.path, state, utf8, c_.backupSuffix ? &*c_.backupSuffix : nullptr, why))
       return {kRefused, why};
     return {kConverted, from};
