@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "HostRun.h"
 #include "TestSupport.h"
 #include "Version.h"
 
@@ -34,179 +35,6 @@ using namespace testing_support;
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text(std::istreambuf_iterator<char>(in), {});
-#ifdef _WIN32
-  // The host writes text mode: its line ends are CR LF.
-  std::string lf;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-  return lf;
-#else
-  return text;
-#endif
-}
-
-#ifdef _WIN32
-const std::string kSep = "\\";
-
-// One argument as CommandLineToArgvW reads it back.
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  std::size_t slashes = 0;
-  for (const char c : text) {
-    if (c == '\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-    slashes = 0;
-    out += c;
-  }
-  return out.append(slashes * 2, '\\') + "\"";
-}
-
-std::wstring Widen(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          static_cast<int>(wide.size()))));
-  return wide;
-}
-
-// charsift.exe with a pipe for standard input and files for its output.
-class Running {
-public:
-  // outputGone: standard output is a pipe nobody reads any more.
-  explicit Running(const std::string& args, bool outputGone = false) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE input = nullptr;
-    CreatePipe(&input, &input_, &inherit, 0);
-    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-    const auto open = [&](const fs::path& p) {
-      return CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                         CREATE_ALWAYS, 0, nullptr);
-    };
-    HANDLE out = open(dir_ / "out"), err = open(dir_ / "err");
-    if (outputGone) {
-      HANDLE reader = nullptr;
-      CloseHandle(out);
-      CreatePipe(&reader, &out, &inherit, 0);
-      CloseHandle(reader);
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::wstring command = Widen(Quote(HostPath(CHARSIFT_HOST_PATH).string()) + " " + args);
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-      process_ = info.hProcess;
-      CloseHandle(info.hThread);
-    }
-    CloseHandle(input);
-    CloseHandle(out);
-    CloseHandle(err);
-  }
-  void Write(const std::string& text) {
-    DWORD written = 0;
-    if (!text.empty())
-      WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  }
-  std::string Out() const { return ReadFile(dir_ / "out"); }
-  // Whether it ends by itself within the time, its input still open.
-  bool EndsWithin(std::chrono::seconds time, int& status) {
-    DWORD code = 0;
-    if (!process_ ||
-        WaitForSingleObject(process_, static_cast<DWORD>(time.count() * 1000)) != WAIT_OBJECT_0)
-      return false;
-    GetExitCodeProcess(process_, &code);
-    status = static_cast<int>(code);
-    return true;
-  }
-  Outcome Wait() {
-    CloseHandle(input_);
-    DWORD status = static_cast<DWORD>(-1);
-    if (process_ && WaitForSingleObject(process_, 120000) == WAIT_OBJECT_0)
-      GetExitCodeProcess(process_, &status);
-    if (process_) CloseHandle(process_);
-    return {static_cast<int>(status), Out(), ReadFile(dir_ / "err")};
-  }
-
-private:
-  TempDir dir_;
-  HANDLE input_ = nullptr, process_ = nullptr;
-};
-#else
-const std::string kSep = "/";
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// charsift with a pipe for standard input and files for its output.
-class Running {
-public:
-  // outputGone: standard output closed; the shell then records the status.
-  explicit Running(const std::string& args, bool outputGone = false) {
-    const std::string command = Quote(CHARSIFT_HOST_PATH) + " " + args +
-                                (outputGone ? " >&- 2>" + Quote((dir_ / "err").string()) +
-                                                  "; echo $? >" + Quote((dir_ / "status").string())
-                                            : " >" + Quote((dir_ / "out").string()) + " 2>" +
-                                                  Quote((dir_ / "err").string()));
-    pipe_ = popen(command.c_str(), "w");
-  }
-  void Write(const std::string& text) {
-    // A host that has ended already must not end the test.
-    const auto old = std::signal(SIGPIPE, SIG_IGN);
-    std::fwrite(text.data(), 1, text.size(), pipe_);
-    std::fflush(pipe_);
-    std::signal(SIGPIPE, old);
-  }
-  std::string Out() const { return ReadFile(dir_ / "out"); }
-  // Whether it ends by itself within the time, its input still open (outputGone only).
-  bool EndsWithin(std::chrono::seconds time, int& status) {
-    const auto deadline = std::chrono::steady_clock::now() + time;
-    for (std::string text; std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-      text = ReadFile(dir_ / "status");
-      if (!text.empty() && text.back() == '\n') {
-        status = std::stoi(text);
-        return true;
-      }
-    }
-    return false;
-  }
-  Outcome Wait() {
-    const int status = pipe_ ? pclose(pipe_) : -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(), ReadFile(dir_ / "err")};
-  }
-
-private:
-  TempDir dir_;
-  FILE* pipe_ = nullptr;
-};
-#endif
-
-Outcome Charsift(const std::string& args, const std::string& input = "") {
-  Running run(args);
-  run.Write(input);
-  return run.Wait();
-}
-
-std::string Text(const fs::path& p) { return p.string(); }
 std::string Example(const std::string& name) {
   return Text(HostPath(std::string(CHARSIFT_EXAMPLES_DIR "/") + name));
 }
@@ -217,14 +45,6 @@ std::string TsvText(const std::string& text) {
   return out;
 }
 std::string JsonText(const std::string& text) { return TsvText(text); } // for plain ASCII paths
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
@@ -468,6 +288,27 @@ const StatusRow kStatusRows[] = {
     {"--format", 2, "usage:", "option without its argument"},
     {"-r", 2, "usage:", "no path"},
     {"-j 0 x", 2, "--jobs takes", "no workers"},
+    {"--to-utf8 {file}", 2, "--to-utf8 takes either --in-place or --output-dir DIR",
+     "a conversion writes somewhere"},
+    {"--to-utf8 --in-place --output-dir {folder} {file}", 2, "either --in-place or --output-dir",
+     "a conversion writes to one place"},
+    {"--in-place {file}", 2, "--in-place goes with --to-utf8", "conversion options alone"},
+    {"--from koi8-r {file}", 2, "--from goes with --to-utf8", "a code page alone"},
+    {"--to-utf8 --in-place --explain {file}", 2, "--to-utf8 does not go with --explain",
+     "a conversion explains nothing"},
+    {"--to-utf8 --check-settings", 2, "--to-utf8 does not go with --check-settings",
+     "a conversion checks no settings"},
+    {"--to-utf8 --in-place --where Encoding=ANSI {file}", 2, "does not go with --where",
+     "a conversion takes every path"},
+    {"--to-utf8 --in-place --field Type {file}", 2, "does not go with --field",
+     "a conversion's row has its own fields"},
+    {"--to-utf8 --output-dir {folder} --backup {file}", 2, "--backup goes with --in-place",
+     "a copy needs no backup"},
+    {"--to-utf8 --in-place --backup= {file}", 2, "--backup takes a suffix", "an empty suffix"},
+    {"--to-utf8 --in-place --from no-such-page {file}", 2,
+     "--from: the system knows no code page no-such-page", "an unknown code page"},
+    {"--to-utf8 --in-place --ansi-codepage 0 {file}", 2, "--ansi-codepage takes a number",
+     "a code page is a number"},
     {"--where Size=Text x", 2, "usage:", "--where on no field"},
     {"--where {dos-rus} x", 2, "has no value 'DOS Rus'", "no such value"},
     {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "ConvertPlatform.h"
 #include "ExitStatus.h"
 #include "Platform.h"
 #include "Version.h"
@@ -16,6 +17,7 @@ const char* const kUsage =
     "       charsift [OPTION]... --files-from FILE [PATH]...\n"
     "       charsift --explain [-rL] [--module PATH] [--files-from FILE] PATH...\n"
     "       charsift --check-settings [--module PATH]\n"
+    "       charsift --to-utf8 (--in-place | --output-dir DIR) [OPTION]... PATH...\n"
     "       charsift --version | --help\n";
 
 // The help, cut where --module's default is named: each system words it in
@@ -63,6 +65,24 @@ const char* const kHelpAfterDefault =
     "      --check-settings    where the settings are looked for, and each value\n"
     "                          the module ignores, with the rule it breaks, or\n"
     "                          reads wrapped round (0xFFFFFFFF as -1)\n"
+    "      --to-utf8           convert each PATH's text to UTF-8 from the code page\n"
+    "                          its Encoding names, never losing a byte: the whole\n"
+    "                          file is checked first, and a file that would not\n"
+    "                          convert back byte for byte is refused; a row a\n"
+    "                          path says what was done (converted, already UTF-8,\n"
+    "                          skipped, refused) and why\n"
+    "      --in-place          replace each file by its conversion, in one step\n"
+    "      --output-dir DIR    write each conversion under DIR, at the place of the\n"
+    "                          PATH named in its folder; never over a file\n"
+    "      --dry-run           say what would be done, change nothing\n"
+    "      --backup[=SUFFIX]   with --in-place, keep the original as NAME.orig (or\n"
+    "                          NAME plus SUFFIX); an existing backup is never\n"
+    "                          overwritten\n"
+    "      --from CODEPAGE     read every file in this code page (an iconv name:\n"
+    "                          koi8-r, cp1250, iso-8859-7), whatever its label\n"
+    "      --ansi-codepage N   the code page of ANSI (default: %u); set it for\n"
+    "                          text that is not Western European\n"
+    "      --dos-codepage N    the code page of DOS (default: 437)\n"
     "  -h, --help              this help\n"
     "      --version           the version\n"
     "      --                  the arguments after it are paths\n"
@@ -72,7 +92,8 @@ const char* const kHelpAfterDefault =
     "\n"
     "Exit status: 0 all paths read, 1 some path missing or unreadable (or the\n"
     "output not written), 2 usage error, 3 module not loaded, 4 --explain\n"
-    "differs from the module's answer.\n";
+    "differs from the module's answer. With --to-utf8: 0 every file converted,\n"
+    "already UTF-8 or skipped as no text, 1 some file refused.\n";
 
 } // namespace
 
@@ -82,7 +103,8 @@ int Usage(const std::string& message) {
 }
 
 void PrintHelp() {
-  std::printf("%s\n%s%s%s", kUsage, kHelpBeforeDefault, kModuleBesideSelfHelp, kHelpAfterDefault);
+  std::printf("%s\n%s%s", kUsage, kHelpBeforeDefault, kModuleBesideSelfHelp);
+  std::printf(kHelpAfterDefault, DefaultAnsiCodePage());
 }
 
 void PrintVersion() { std::printf("charsift %s\n", CHARSIFT_VERSION); }

@@ -19,6 +19,22 @@ std::string Join(const std::vector<std::string>& words, const char* last) {
 namespace {
 
 constexpr unsigned kMaxJobs = 256;
+constexpr long kMaxCodePage = 65535;
+
+// The options that take a value.
+const char* const kTakeValues[] = {"--format", "--field",         "--where",       "--jobs",
+                                   "--module", "--files-from",    "--settings",    "--output-dir",
+                                   "--from",   "--ansi-codepage", "--dos-codepage"};
+
+// A number from 1 to most, or a usage error naming the option.
+unsigned Number(const std::string& name, const std::string& value, long most) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > most)
+    throw UsageError{name + " takes a number from 1 to " + std::to_string(most) + ", not " + value};
+  return static_cast<unsigned>(n);
+}
 
 // Sets an option that takes a value; false when name takes none.
 bool SetValue(Options& o, const std::string& name, const std::string& value) {
@@ -41,19 +57,23 @@ bool SetValue(Options& o, const std::string& name, const std::string& value) {
       throw UsageError{"--where takes FIELD=VALUE, not " + value};
     o.where.push_back({value.substr(0, eq), value.substr(eq + 1)});
   } else if (name == "--jobs") {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > static_cast<long>(kMaxJobs))
-      throw UsageError{"--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not " +
-                       value};
-    o.jobs = static_cast<unsigned>(n);
-  } else if (name == "--module" || name == "--files-from" || name == "--settings") {
+    o.jobs = Number(name, value, kMaxJobs);
+  } else if (name == "--ansi-codepage") {
+    o.convert.ansiCodePage = Number(name, value, kMaxCodePage);
+  } else if (name == "--dos-codepage") {
+    o.convert.dosCodePage = Number(name, value, kMaxCodePage);
+  } else if (name == "--from") {
+    if (value.empty()) throw UsageError{"--from needs a code page, not an empty name"};
+    o.convert.from = value;
+  } else if (name == "--module" || name == "--files-from" || name == "--settings" ||
+             name == "--output-dir") {
     if (value.empty()) throw UsageError{name + " needs a path, not an empty one"};
     if (name == "--module")
       o.module = FromListBytes(value);
     else if (name == "--settings")
       o.settings = FromListBytes(value);
+    else if (name == "--output-dir")
+      o.convert.outputDir = FromListBytes(value);
     else
       o.filesFrom.push_back(FromListBytes(value));
   } else {
@@ -82,6 +102,12 @@ bool SetFlag(Options& o, const std::string& name) {
     o.progress = true;
   else if (name == "--no-progress")
     o.progress = false;
+  else if (name == "--to-utf8")
+    o.convert.on = true;
+  else if (name == "--in-place")
+    o.convert.inPlace = true;
+  else if (name == "--dry-run")
+    o.convert.dryRun = true;
   else
     return false;
   o.given.push_back(name);
@@ -96,6 +122,24 @@ bool Given(const Options& o, const char* name) {
 void RefuseWith(const Options& o, const char* mode, std::initializer_list<const char*> names) {
   for (const char* name : names)
     if (Given(o, name)) throw UsageError{std::string(mode) + " does not go with " + name};
+}
+
+// --to-utf8 writes one file at a time and prints every path's row; its
+// options mean nothing without it.
+void RefuseConversion(const Options& o) {
+  const Conversion& c = o.convert;
+  if (!c.on) {
+    for (const char* name : {"--in-place", "--output-dir", "--dry-run", "--backup", "--from",
+                             "--ansi-codepage", "--dos-codepage"})
+      if (Given(o, name)) throw UsageError{std::string(name) + " goes with --to-utf8"};
+    return;
+  }
+  RefuseWith(o, "--to-utf8",
+             {"--explain", "--check-settings", "--where", "--field", "--jobs", "--progress",
+              "--no-progress"});
+  if (c.inPlace == c.outputDir.has_value())
+    throw UsageError{"--to-utf8 takes either --in-place or --output-dir DIR"};
+  if (c.backupSuffix && !c.inPlace) throw UsageError{"--backup goes with --in-place"};
 }
 
 } // namespace
@@ -119,6 +163,14 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
     if (a[1] == '-') { // --name or --name=value
       const std::size_t eq = a.find('=');
       const std::string name = a.substr(0, eq);
+      if (name == "--backup") { // its value only inline: a path may follow it
+        const std::string suffix = eq == std::string::npos ? ".orig" : a.substr(eq + 1);
+        if (suffix.empty() || suffix.find_first_of(kSeparators) != std::string::npos)
+          throw UsageError{"--backup takes a suffix without a separator, not '" + suffix + "'"};
+        o.convert.backupSuffix = FromListBytes(suffix).native();
+        o.given.push_back(name);
+        continue;
+      }
       if (eq == std::string::npos && SetFlag(o, name)) continue;
       if (eq != std::string::npos && SetFlag(o, name)) throw UsageError{name + " takes no value"};
       std::string value;
@@ -126,8 +178,8 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
         value = a.substr(eq + 1);
       } else if (i + 1 < args.size()) {
         value = args[i + 1].text;
-      } else if (name == "--format" || name == "--field" || name == "--where" || name == "--jobs" ||
-                 name == "--module" || name == "--files-from" || name == "--settings") {
+      } else if (std::find(std::begin(kTakeValues), std::end(kTakeValues), name) !=
+                 std::end(kTakeValues)) {
         throw UsageError{name + " needs an argument"};
       }
       if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
@@ -138,6 +190,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       if (name == "--module") o.module = args[i].path;
       if (name == "--files-from") o.filesFrom.back() = args[i].path;
       if (name == "--settings") o.settings = args[i].path;
+      if (name == "--output-dir") o.convert.outputDir = args[i].path;
       continue;
     }
     for (std::size_t k = 1; k < a.size(); ++k) { // -rL0, -j4, -j 4, -rh
@@ -162,6 +215,7 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
   const std::initializer_list<const char*> shaping = {"--format",   "--field",        "--where",
                                                       "--summary",  "--summary-only", "--jobs",
                                                       "--progress", "--no-progress"};
+  RefuseConversion(o);
   // The module reads its own settings, and --explain checks against it.
   if (o.settings) RefuseWith(o, "--settings", {"--module", "--explain", "--check-settings"});
   if (o.checkSettings) {

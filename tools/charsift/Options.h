@@ -23,6 +23,16 @@ struct Where {
   std::string value;
 };
 
+// --to-utf8 and the options that go with it.
+struct Conversion {
+  bool on = false, inPlace = false, dryRun = false;
+  std::optional<fs::path> outputDir;
+  std::optional<NativeString> backupSuffix;
+  std::optional<std::string> from; // a code page name the system knows, for every file
+  unsigned ansiCodePage = 0;       // 0: the system's default
+  unsigned dosCodePage = 437;
+};
+
 struct Options {
   bool recursive = false, follow = false, null = false, explain = false, checkSettings = false;
   bool summary = false, summaryOnly = false;
@@ -35,6 +45,7 @@ struct Options {
   std::vector<fs::path> filesFrom; // read in this order, after the paths
   std::vector<Arg> paths;
   std::vector<std::string> given; // the long name of every option met, for the combinations
+  Conversion convert;
 };
 
 struct UsageError {

@@ -148,6 +148,7 @@ void Output::Row(const Item& item) {
   // pass for a file's.
   if (summary_ && item.unread) ++unread_;
   for (std::size_t i = 0; summary_ && !item.unread && i < columns_.size(); ++i) {
+    if (!columns_[i].counted) continue;
     const std::string& value = item.cells[columns_[i].cell];
     std::vector<Count>& counts = counts_[i];
     auto it = std::find_if(counts.begin(), counts.end(),
@@ -195,8 +196,9 @@ void Output::PrintSummary() {
   if (format_ == Format::Json || format_ == Format::Jsonl) {
     std::string text = rows_ && format_ == Format::Json ? ", " : "{";
     text += "\"summary\": {";
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      text += (i ? ", " : "") + JsonBytes(columns_[i].name) + ": {";
+    for (std::size_t i = 0, told = 0; i < columns_.size(); ++i) {
+      if (!columns_[i].counted) continue;
+      text += (told++ ? ", " : "") + JsonBytes(columns_[i].name) + ": {";
       bool first = true;
       for (const Count& count : counts_[i]) {
         if (count.files == 0) continue;

@@ -17,6 +17,7 @@ struct Column {
   std::string name;
   std::vector<std::string> choices; // for the table's width and the summary's order
   std::size_t cell;                 // index into Item::cells
+  bool counted = true;              // false: the summary leaves it out (a free text)
 };
 
 // Text for scripts: tab, newline, carriage return and backslash as \t \n \r \\.

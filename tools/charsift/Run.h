@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "Engine.h"
 #include "Module.h"
 #include "Options.h"
 #include "Walk.h"
@@ -21,6 +22,11 @@ bool ListsFailed(const PathLists& lists);
 std::vector<fs::path> PathsOf(const Options& o);
 // Whether a regular file opens: the reason of its row when it does not.
 void CheckRead(Item& item);
+// The cells of the queried fields for item: from engine for a regular file
+// it opens (engine null: always the module's exports), else from module,
+// with the reason a regular file cannot be read.
+void AnswerItem(const Engine* engine, const Module& module, const std::vector<int>& queried,
+                Item& item);
 // Why an item cannot be read, on standard error.
 void Tell(const Item& item);
 
@@ -28,5 +34,9 @@ void Tell(const Item& item);
 // path the listing tells a reason for gets the same reason and status here.
 // Each explanation is checked against the module's own answer.
 int RunExplain(const Options& o, const fs::path& moduleFile, const Module& module);
+
+// --to-utf8: each path the listing would give a row converted, skipped or
+// refused, a row each; 1 when any is refused.
+int RunConvert(const Options& o, const fs::path& moduleFile, const Module& module);
 
 } // namespace charsift::cli

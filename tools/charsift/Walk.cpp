@@ -163,6 +163,7 @@ bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& l
   Item item;
   item.path = path;
   item.kind = look.target;
+  item.named = parent == nullptr;
   bool descend = false;
   if (!look.exists || !look.why.empty()) {
     item.problem = WithEnding(path, look.why);

@@ -22,7 +22,8 @@ struct Item {
   Kind kind = Kind::Unknown;      // what it is, or what a link to it points to
   std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
-  bool row = true; // false: only told (a list's entry that names no path, a folder lost)
+  bool row = true;    // false: only told (a list's entry that names no path, a folder lost)
+  bool named = false; // a path as given (command line or list), not one met in a folder
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.

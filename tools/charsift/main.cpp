@@ -120,13 +120,7 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   Engine engine;
   if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
   hooks.work = [&](Item& item) {
-    if (!item.row) return;
-    const HostString name = ToHost(item.path);
-    // A file the engine opened is readable: no second look for a reason.
-    if (engine.Answer(name, plan.queried, item.cells)) return;
-    CheckRead(item);
-    for (const int field : plan.queried)
-      item.cells.push_back(module.Query(field, name));
+    if (item.row) AnswerItem(&engine, module, plan.queried, item);
   };
   hooks.done = [&](Item& item) {
     if (!item.problem.empty()) {
@@ -216,6 +210,7 @@ int Run(const std::vector<Arg>& args) {
   Module module;
   if (!module.Load(moduleFile)) return kExitNoModule;
   if (o.explain) return RunExplain(o, moduleFile, module);
+  if (o.convert.on) return RunConvert(o, moduleFile, module);
   return RunListing(o, moduleFile, module);
 }
 
@@ -258,6 +253,16 @@ void CheckRead(Item& item) {
   if (!item.checkRead) return;
   item.problem = ReadProblem(item.path);
   item.unread = !item.problem.empty();
+}
+
+void AnswerItem(const Engine* engine, const Module& module, const std::vector<int>& queried,
+                Item& item) {
+  const HostString name = ToHost(item.path);
+  // A file the engine opened is readable: no second look for a reason.
+  if (engine && engine->Answer(name, queried, item.cells)) return;
+  CheckRead(item);
+  for (const int field : queried)
+    item.cells.push_back(module.Query(field, name));
 }
 
 void Tell(const Item& item) {

@@ -12,11 +12,10 @@
 
 #include "Charsift.h"
 #include "ModuleNames.h"
+#include "Win32Files.h"
 #include "platform/FileNames.h"
 
 namespace charsift::cli {
-
-namespace {
 
 std::string Reason(DWORD error) {
   switch (error) {
@@ -32,10 +31,28 @@ std::string Reason(DWORD error) {
     return "in use by another process";
   case ERROR_CANT_RESOLVE_FILENAME:
     return "symbolic link loop";
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    return "file exists";
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return "no space left on the disk";
+  case ERROR_IO_DEVICE:
+    return "input/output error";
+  case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+  case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+    return "the new file could not be moved into place";
   default:
     return "error " + std::to_string(error);
   }
 }
+
+std::string IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+         ":" + std::to_string(info.nFileIndexLow);
+}
+
+namespace {
 
 bool IsLinkTag(DWORD tag) {
   return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
@@ -197,9 +214,7 @@ std::string FolderIdentity(const fs::path& folder) {
   BY_HANDLE_FILE_INFORMATION info;
   const bool ok = GetFileInformationByHandle(handle, &info);
   CloseHandle(handle);
-  if (!ok) return "";
-  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
-         ":" + std::to_string(info.nFileIndexLow);
+  return ok ? IdentityOf(info) : "";
 }
 
 std::string Library::Open(const fs::path& path) {
