@@ -143,9 +143,11 @@ int RunConvert(const Options& o, const fs::path& moduleFile, const Module& modul
   std::optional<CodePage> from;
   if (c.from) from = CodePage{0, *c.from};
   const CodePage ansi{c.ansiCodePage ? c.ansiCodePage : DefaultAnsiCodePage(), ""};
-  std::vector<std::pair<CodePage, const char*>> pages = {
-      {ansi, "--ansi-codepage"}, {CodePage{c.dosCodePage, ""}, "--dos-codepage"}};
+  // The page named first: it is what the user asked for.
+  std::vector<std::pair<CodePage, const char*>> pages;
   if (from) pages.push_back({*from, "--from"});
+  pages.push_back({ansi, "--ansi-codepage"});
+  pages.push_back({CodePage{c.dosCodePage, ""}, "--dos-codepage"});
   for (const auto& [page, option] : pages)
     if (!Knows(page))
       return Usage(std::string(option) + ": the system knows no code page " + NameOf(page));
