@@ -708,7 +708,9 @@ TEST(Host, RecursiveWalkIsSortedDepthFirstWhateverTheJobs) {
     }
   }
   const std::string many = Quote(Text(dir / "many"));
-  for (const char* jobs : {"-j 1", "-j 4", "--jobs=3"}) {
+  // --depth: files read ahead of the -j workers, in any proportion to them.
+  for (const char* jobs :
+       {"-j 1", "-j 4", "--jobs=3", "-j 1 --depth 1", "-j 2 --depth=7", "-j 4 --depth 256"}) {
     const Outcome run = Charsift(std::string(jobs) + " -r --format tsv " + many);
     EXPECT_EQ(run.status, 0) << jobs << run.err;
     EXPECT_EQ(run.out, "Folder\t\t" + TsvText(Text(dir / "many")) + "\n" + expected) << jobs;

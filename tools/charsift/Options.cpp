@@ -40,14 +40,14 @@ bool SetValue(Options& o, const std::string& name, const std::string& value) {
     if (eq == std::string::npos || eq == 0)
       throw UsageError{"--where takes FIELD=VALUE, not " + value};
     o.where.push_back({value.substr(0, eq), value.substr(eq + 1)});
-  } else if (name == "--jobs") {
+  } else if (name == "--jobs" || name == "--depth") {
     char* end = nullptr;
     errno = 0;
     const long n = std::strtol(value.c_str(), &end, 10);
     if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > static_cast<long>(kMaxJobs))
-      throw UsageError{"--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not " +
+      throw UsageError{name + " takes a number from 1 to " + std::to_string(kMaxJobs) + ", not " +
                        value};
-    o.jobs = static_cast<unsigned>(n);
+    (name == "--jobs" ? o.jobs : o.depth) = static_cast<unsigned>(n);
   } else if (name == "--module" || name == "--files-from" || name == "--settings") {
     if (value.empty()) throw UsageError{name + " needs a path, not an empty one"};
     if (name == "--module")
@@ -127,7 +127,8 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       } else if (i + 1 < args.size()) {
         value = args[i + 1].text;
       } else if (name == "--format" || name == "--field" || name == "--where" || name == "--jobs" ||
-                 name == "--module" || name == "--files-from" || name == "--settings") {
+                 name == "--depth" || name == "--module" || name == "--files-from" ||
+                 name == "--settings") {
         throw UsageError{name + " needs an argument"};
       }
       if (!SetValue(o, name, value)) throw UsageError{"unknown option " + name};
@@ -159,9 +160,9 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       break;
     }
   }
-  const std::initializer_list<const char*> shaping = {"--format",   "--field",        "--where",
-                                                      "--summary",  "--summary-only", "--jobs",
-                                                      "--progress", "--no-progress"};
+  const std::initializer_list<const char*> shaping = {
+      "--format", "--field", "--where",    "--summary",    "--summary-only",
+      "--jobs",   "--depth", "--progress", "--no-progress"};
   // The module reads its own settings, and --explain checks against it.
   if (o.settings) RefuseWith(o, "--settings", {"--module", "--explain", "--check-settings"});
   if (o.checkSettings) {

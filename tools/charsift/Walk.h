@@ -23,6 +23,11 @@ struct Item {
   std::string link;               // a link to a folder: its target, which the table shows
   std::vector<std::string> cells; // the answers, in the order of the queried fields
   bool row = true; // false: only told (a list's entry that names no path, a folder lost)
+  // A regular file's first bytes, read ahead of the worker, and a zero after
+  // them; sampled false: the worker opens the file itself.
+  std::vector<unsigned char> sample;
+  bool sampled = false;
+  bool empty = false; // the file's size is 0
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.

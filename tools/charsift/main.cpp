@@ -17,6 +17,7 @@
 #include "Output.h"
 #include "Platform.h"
 #include "Pool.h"
+#include "Reader.h"
 #include "Run.h"
 
 namespace charsift::cli {
@@ -119,8 +120,10 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   hooks.produce = [&](const Walker::Push& push) { walker.Run(paths, lists, push); };
   Engine engine;
   if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
+  if (const std::size_t size = o.module ? 0 : engine.SampleSize(plan.queried))
+    ReadAhead(hooks, size, o.depth ? o.depth : kDefaultDepth);
   hooks.work = [&](Item& item) {
-    if (!item.row) return;
+    if (!item.row || engine.AnswerFromSample(item, plan.queried)) return;
     const HostString name = ToHost(item.path);
     // A file the engine opened is readable: no second look for a reason.
     if (engine.Answer(name, plan.queried, item.cells)) return;
