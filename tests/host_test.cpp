@@ -1075,6 +1075,49 @@ TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
   }
 }
 
+// Files read ahead of the workers, through io_uring or the pool of threads,
+// relative to their folder or by path: the answers of the module's exports.
+TEST(Host, ReadAheadGivesTheExportsAnswers) {
+  TempDir dir;
+  const std::string ansi(70000, 'a'), cyrillic(3000, '\xE0');
+  // 2-byte UTF-8 letters, one cut by the end of the 65,535-byte sample.
+  std::string utf8;
+  while (utf8.size() < 65534)
+    utf8 += "\xD0\xB0";
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* why;
+  } files[] = {
+      {"empty", "", "an empty file is text: the read alone tells it"},
+      {"five", "{\\rtf", "the shortest signature"},
+      {"1023", ansi.substr(0, 1023), "a byte short of the text sample"},
+      {"1025", ansi.substr(0, 1024) + '\x01', "the binary code just past the text sample"},
+      {"65535", ansi.substr(0, 65535), "the UTF-8 sample exactly"},
+      {"70000", ansi.substr(0, 65535) + "\xD0\xB0", "UTF-8 past the largest sample"},
+      {"utf8cut", utf8 + "\xD0", "a letter cut by the sample's end"},
+      {"ru", cyrillic, "Cyrillic over the Russian sample"},
+  };
+  fs::create_directory(dir / "d");
+  for (const auto& f : files)
+    dir.WriteText("d/" + std::string(f.name), f.bytes);
+  fs::create_symlink("empty", dir / "d" / "link-to-file");
+  ASSERT_EQ(mkfifo((dir / "d" / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir / "d" / "link-to-fifo");
+  const std::string root = Quote(Text(dir / "d"));
+  const Outcome exports =
+      Charsift("-r --format tsv --module " + Quote(CHARSIFT_MODULE_PATH) + " " + root);
+  ASSERT_EQ(Count(exports.out, "\n"), std::size(files) + 4) << exports.err;
+  for (const char* fallback : {"", "1"})
+    for (const char* depth : {"-j 1 --depth 1", "-j 2", "-j 1 --depth 3"}) {
+      setenv("CHARSIFT_NO_IO_URING", fallback, 1);
+      const Outcome run = Charsift("-r --format tsv " + std::string(depth) + " " + root);
+      unsetenv("CHARSIFT_NO_IO_URING");
+      EXPECT_EQ(run.out, exports.out) << depth << (*fallback ? " without io_uring" : "");
+      EXPECT_EQ(run.err, exports.err) << "the FIFOs are told, never opened";
+    }
+}
+
 // Links: listed and not followed, the same on the command line and under -r;
 // -L goes into links to folders and tells a loop instead of following it.
 TEST(Host, SymlinkRules) {

@@ -52,7 +52,11 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
         s.space.wait(lock, [&] { return s.stopped || s.slots.size() <= window / 2; });
       if (s.stopped) return false;
       s.slots.push_back({std::move(item), !reads, false});
-      (reads ? s.reading : s.work).notify_one();
+      // Readers are woken for a batch's worth (the output nudges them for less).
+      if (!reads)
+        s.work.notify_one();
+      else if (s.slots.size() - s.readClaimed == hooks.readBatch)
+        s.reading.notify_one();
       return true;
     };
     hooks.produce(push);
@@ -64,7 +68,7 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
   });
 
   // Readers take the slots in order, as far ahead of the workers as allowed;
-  // each that leaves work behind wakes the next, so one notify reaches as
+  // each that leaves a batch behind wakes the next, so one notify reaches as
   // many as there is work for.
   const std::size_t ahead = std::max<std::size_t>(hooks.readAhead, 1);
   const auto readRoom = [&] {
@@ -81,15 +85,14 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
           return s.stopped || readRoom() > 0 || (s.produced && s.readClaimed == s.slots.size());
         });
         if (s.stopped || readRoom() == 0) return; // stopped, or all produced and taken
-        const std::size_t share =
-            std::clamp<std::size_t>(readRoom() / hooks.readers, 1, hooks.readBatch);
+        const std::size_t share = std::min(readRoom(), hooks.readBatch);
         taken.clear();
         items.clear();
         for (std::size_t k = 0; k < share; ++k) {
           taken.push_back(&s.slots[s.readClaimed++]);
           items.push_back(&taken.back()->item);
         }
-        if (readRoom() > 0) s.reading.notify_one();
+        if (readRoom() >= hooks.readBatch) s.reading.notify_one();
         lock.unlock();
         hooks.read(items.data(), items.size());
         lock.lock();
@@ -122,7 +125,7 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
         taken.clear();
         for (std::size_t k = 0; k < share; ++k)
           taken.push_back(&s.slots[s.claimed++]);
-        if (reads) s.reading.notify_one();
+        if (reads && readRoom() >= hooks.readBatch) s.reading.notify_one();
         if (open() > 0) s.work.notify_one();
         lock.unlock();
         for (Slot* slot : taken)
@@ -160,6 +163,8 @@ bool RunOrdered(unsigned jobs, std::size_t window, const PoolHooks& hooks) {
       continue;
     }
     if (s.produced && s.slots.empty()) break;
+    // Fewer than a batch waiting to be read: a reader takes them now.
+    if (reads && readRoom() > 0) s.reading.notify_one();
     if (s.ready.wait_for(lock, kGlance, frontReady)) continue;
     lock.unlock();
     completed = hooks.idle();

@@ -10,9 +10,9 @@
 namespace charsift::cli {
 
 namespace {
-// Items a reading thread takes at once: a few, so that a warm run does not
-// pay a lock per file, and a cold one spreads its requests over the threads.
-constexpr std::size_t kPooledBatch = 4;
+// Items a reading thread takes at once: two, so that a warm run pays half a
+// wake-up a file, and a cold one still has every thread waiting on the disk.
+constexpr std::size_t kPooledBatch = 2;
 } // namespace
 
 Reader PooledReader(unsigned depth, std::function<void(Item&)> readOne) {
@@ -29,11 +29,14 @@ Reader PooledReader(unsigned depth, std::function<void(Item&)> readOne) {
 void ReadByPath(Item& item, std::size_t size) {
   DWORD got = 0;
   bool empty = false;
-  if (!ReadSample(ToHost(item.path), size, item.sample, got, empty)) {
-    std::vector<unsigned char>().swap(item.sample);
-    return;
-  }
-  item.sample.resize(std::size_t{got} + 1);
+  thread_local std::vector<unsigned char> buffer;
+  const bool read = ReadSample(ToHost(item.path), size, buffer, got, empty);
+  TakeSample(item, read ? buffer.data() : nullptr, static_cast<long>(got), empty);
+}
+
+void TakeSample(Item& item, const unsigned char* bytes, long got, bool empty) {
+  if (bytes == nullptr) return;
+  item.sample.assign(bytes, bytes + got + 1);
   item.empty = empty;
   item.sampled = true;
 }

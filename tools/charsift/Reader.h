@@ -32,6 +32,10 @@ Reader PooledReader(unsigned depth, std::function<void(Item&)> readOne);
 // as the single open reads it; the item stays unsampled where that fails.
 void ReadByPath(Item& item, std::size_t size);
 
+// The item's sample: got bytes at bytes, and the one after them; bytes
+// null: none, the worker opens the file itself.
+void TakeSample(Item& item, const unsigned char* bytes, long got, bool empty);
+
 // Puts a read stage of size bytes a file, depth deep, into hooks.
 void ReadAhead(PoolHooks& hooks, std::size_t size, unsigned depth);
 

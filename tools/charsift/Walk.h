@@ -28,6 +28,10 @@ struct Item {
   std::vector<unsigned char> sample;
   bool sampled = false;
   bool empty = false; // the file's size is 0
+  // A file entry of a walked folder: the folder's descriptor and where the
+  // entry's name starts in path, for an open relative to it.
+  FolderShare folder;
+  std::size_t nameAt = 0;
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.

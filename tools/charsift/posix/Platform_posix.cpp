@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,6 +163,7 @@ bool OpenFolder::Open(const OpenFolder* parent, const fs::path& path, const Nati
 }
 
 void OpenFolder::Release() {
+  share_.reset(); // the reads of its entries in flight keep their own
   kept_ = Identity();
   close(fd_);
   fd_ = -1;
@@ -208,6 +210,56 @@ Look OpenFolder::LookAt(const fs::path&, const NativeString& name) const {
 std::string OpenFolder::Identity() const {
   struct stat st;
   return fstat(fd_, &st) == 0 ? IdentityOf(st) : "";
+}
+
+namespace {
+
+// Folders shared with reads at once: each holds a descriptor, well within
+// the usual limit of 1024.
+constexpr int kSharedFolders = 256;
+std::atomic<int> sharedFolders{0};
+
+// File systems whose regular files deliver every byte asked for up to their
+// end; elsewhere (network, FUSE, procfs, sysfs) the size is asked too.
+bool ReadsWhole(decltype(statfs::f_type) type) {
+  switch (static_cast<unsigned long>(type)) {
+  case 0xEF53:     // ext2, ext3, ext4
+  case 0x58465342: // XFS
+  case 0x9123683E: // Btrfs
+  case 0x01021994: // tmpfs
+  case 0xF2F52010: // F2FS
+  case 0x794C7630: // overlayfs
+  case 0x2FC12FC1: // ZFS
+  case 0x73717368: // SquashFS
+  case 0xE0F5E1E2: // EROFS
+  case 0x4D44:     // FAT
+  case 0x2011BAB0: // exFAT
+  case 0x7366746E: // NTFS
+  case 0x9660:     // ISO 9660
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+SharedFolder::~SharedFolder() {
+  if (fd < 0) return;
+  close(fd);
+  --sharedFolders;
+}
+
+FolderShare OpenFolder::Share() const {
+  if (share_ || fd_ < 0 || sharedFolders.load() >= kSharedFolders) return share_;
+  auto shared = std::make_shared<SharedFolder>();
+  shared->fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (shared->fd < 0) return nullptr;
+  ++sharedFolders;
+  struct statfs fsInfo;
+  shared->readsWhole = fstatfs(shared->fd, &fsInfo) == 0 && ReadsWhole(fsInfo.f_type);
+  share_ = std::move(shared);
+  return share_;
 }
 
 bool TooLongForModule(const fs::path& path) { return path.native().size() >= PATH_MAX; }
