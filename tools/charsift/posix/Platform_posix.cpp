@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 
 #include "Charsift.h"
 #include "ModuleNames.h"
+#include "ReadAt.h"
 #include "platform/FileNames.h"
 
 namespace charsift::cli {
@@ -214,9 +216,6 @@ std::string OpenFolder::Identity() const {
 
 namespace {
 
-// Folders shared with reads at once: each holds a descriptor, well within
-// the usual limit of 1024.
-constexpr int kSharedFolders = 256;
 std::atomic<int> sharedFolders{0};
 
 // File systems whose regular files deliver every byte asked for up to their
@@ -250,8 +249,19 @@ SharedFolder::~SharedFolder() {
   --sharedFolders;
 }
 
+unsigned DescriptorShare() {
+  static const unsigned share = [] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256u;
+    return static_cast<unsigned>(std::clamp<rlim_t>(limit.rlim_cur / 4, 1, 256));
+  }();
+  return share;
+}
+
 FolderShare OpenFolder::Share() const {
-  if (share_ || fd_ < 0 || sharedFolders.load() >= kSharedFolders) return share_;
+  // Folders shared with reads at once: each holds a descriptor.
+  if (share_ || fd_ < 0 || sharedFolders.load() >= static_cast<int>(DescriptorShare()))
+    return share_;
   auto shared = std::make_shared<SharedFolder>();
   shared->fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
   if (shared->fd < 0) return nullptr;

@@ -1,11 +1,14 @@
-// The read stage off Windows: a pool of reading threads, each opening an
-// entry relative to its folder's descriptor and reading it once.
+// The read stage off Windows: io_uring where it works, else a pool of
+// reading threads, each opening an entry relative to its folder's
+// descriptor and reading it once.
 #include "ReadAt.h"
+#include "Uring.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -58,7 +61,10 @@ void ReadAt(Item& item, std::size_t size) {
 }
 
 Reader MakeReader(std::size_t size, unsigned depth) {
-  return PooledReader(depth, [size](Item& item) { ReadAt(item, size); });
+  Reader reader;
+  if (UringReader(size, depth, reader)) return reader;
+  return PooledReader(std::min(depth, DescriptorShare()),
+                      [size](Item& item) { ReadAt(item, size); });
 }
 
 } // namespace charsift::cli
