@@ -33,7 +33,7 @@ const char* const kHelpBeforeDefault =
     "                          the processors this process may use)\n"
     "      --depth N           read N files at once, 1 to 256, apart from -j: the\n"
     "                          disk answers many requests sooner than few\n"
-    "                          (default: 32)\n"
+    "                          (default: 128)\n"
     "      --files-from FILE   also the paths listed in FILE, one a line; a FILE\n"
     "                          of - is standard input (repeatable: read in order)\n"
     "  -0, --null              the paths in FILE end with NUL (find -print0)\n"

@@ -10,9 +10,9 @@
 
 namespace charsift::cli {
 
-// Requests in flight by default: on a cold disk 32 finish three times
-// sooner than 2, and more gain little.
-constexpr unsigned kDefaultDepth = 32;
+// Requests in flight by default: over 100,000 small files on a cold disk,
+// 128 took 2.6 to 3.3 s where 32 took 4.3 to 4.5 s and 8 took 6.6 s.
+constexpr unsigned kDefaultDepth = 128;
 
 // How the pool's read stage runs: its threads, and the items each takes at once.
 struct Reader {

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
+#include <memory>
 
 namespace charsift::cli {
 
@@ -53,11 +53,11 @@ void ReadAt(Item& item, std::size_t size) {
   const int fd = openat(item.folder->fd, item.path.c_str() + item.nameAt,
                         O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return; // the worker opens it by path, and tells why it cannot
-  thread_local std::vector<unsigned char> scratch;
-  if (scratch.size() < size + 1) scratch.resize(size + 1);
-  const long got = ReadStart(fd, item.folder->readsWhole, scratch.data(), size);
+  // Left unfilled: only the pages a read writes become the process's.
+  thread_local std::unique_ptr<unsigned char[]> scratch(new unsigned char[size + 1]);
+  const long got = ReadStart(fd, item.folder->readsWhole, scratch.get(), size);
   close(fd);
-  TakeSample(item, got < 0 ? nullptr : scratch.data(), got, got == 0 && item.folder->readsWhole);
+  TakeSample(item, got < 0 ? nullptr : scratch.get(), got, got == 0 && item.folder->readsWhole);
 }
 
 Reader MakeReader(std::size_t size, unsigned depth) {

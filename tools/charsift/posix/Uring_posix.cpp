@@ -25,7 +25,8 @@ public:
       return;
     }
     ok_ = true;
-    buffers_.resize(depth * (size + 1));
+    // Left unfilled: only the pages a read writes become the process's.
+    buffers_.reset(new unsigned char[depth * (size + 1)]);
   }
   ~Ring() {
     if (ok_) io_uring_queue_exit(&ring_);
@@ -73,7 +74,7 @@ public:
   }
 
 private:
-  unsigned char* Buffer(std::size_t i) { return buffers_.data() + i * (size_ + 1); }
+  unsigned char* Buffer(std::size_t i) { return buffers_.get() + i * (size_ + 1); }
 
   void Queue(const Item& item, unsigned slot) {
     // The pool's openat flags, for the same reasons, but O_CLOEXEC: a direct
@@ -97,7 +98,7 @@ private:
   bool ok_ = false;
   unsigned depth_;
   std::size_t size_;
-  std::vector<unsigned char> buffers_;
+  std::unique_ptr<unsigned char[]> buffers_;
   std::vector<Item*> taken_;
   std::vector<int> results_;
 };
