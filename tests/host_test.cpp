@@ -468,6 +468,9 @@ const StatusRow kStatusRows[] = {
     {"--format", 2, "usage:", "option without its argument"},
     {"-r", 2, "usage:", "no path"},
     {"-j 0 x", 2, "--jobs takes", "no workers"},
+    {"--depth 0 x", 2, "--depth takes a number from 1 to 256, not 0", "no reads in flight"},
+    {"--depth=257 x", 2, "--depth takes a number from 1 to 256, not 257", "past the most"},
+    {"--depth", 2, "--depth needs an argument", "the depth left out"},
     {"--where Size=Text x", 2, "usage:", "--where on no field"},
     {"--where {dos-rus} x", 2, "has no value 'DOS Rus'", "no such value"},
     {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
@@ -496,6 +499,8 @@ const StatusRow kStatusRows[] = {
     {"--explain --field Type x", 2, "--explain does not go with --field", "nor picks fields"},
     {"--explain --summary x", 2, "--explain does not go with --summary", "nor counts them"},
     {"--explain -j 2 x", 2, "--explain does not go with --jobs", "explain runs one path at a time"},
+    {"--explain --depth 2 x", 2, "--explain does not go with --depth",
+     "explain reads one path at a time"},
     {"--check-settings x", 2, "--check-settings takes no path", "settings are the module's"},
     {"--explain {missing}", 1, "{missing}: no such file or folder",
      "explain fails a missing path as the listing does"},
@@ -630,8 +635,8 @@ TEST(Host, AnUnreadablePathIsStillARow) {
 TEST(Host, HelpNamesTheFormatsOptionsAndStatuses) {
   const std::string help = Charsift("--help").out;
   for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
-                           "1 to 256", "--files-from", "-L, --follow", "--check-settings",
-                           "\n      --  ", "Exit status: 0 all paths read, 1"})
+                           "1 to 256", "--depth N", "--files-from", "-L, --follow",
+                           "--check-settings", "\n      --  ", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
 }
 
