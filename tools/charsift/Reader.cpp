@@ -2,6 +2,7 @@
 // and its place among the pool's hooks.
 #include "Reader.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "Charsift.h"
@@ -13,6 +14,9 @@ namespace {
 // Items a reading thread takes at once: two, so that a warm run pays half a
 // wake-up a file, and a cold one still has every thread waiting on the disk.
 constexpr std::size_t kPooledBatch = 2;
+// The most sample bytes a read stage holds for the files in flight: 128 of
+// the default 64 KB.
+constexpr std::size_t kBytesInFlight = std::size_t{8} << 20;
 } // namespace
 
 Reader PooledReader(unsigned depth, std::function<void(Item&)> readOne) {
@@ -42,6 +46,9 @@ void TakeSample(Item& item, const unsigned char* bytes, long got, bool empty) {
 }
 
 void ReadAhead(PoolHooks& hooks, std::size_t size, unsigned depth) {
+  // Samples as large as the settings allow (10 MB) read fewer files at once:
+  // the bytes in flight and waiting stay within a bound whatever the depth.
+  depth = static_cast<unsigned>(std::clamp<std::size_t>(kBytesInFlight / size, 1, depth));
   Reader reader = MakeReader(size, depth);
   hooks.read = std::move(reader.read);
   hooks.readers = reader.threads;
