@@ -309,6 +309,9 @@ const StatusRow kStatusRows[] = {
      "--from: the system knows no code page no-such-page", "an unknown code page"},
     {"--to-utf8 --in-place --ansi-codepage 0 {file}", 2, "--ansi-codepage takes a number",
      "a code page is a number"},
+    {"--depth 0 x", 2, "--depth takes a number from 1 to 256, not 0", "no reads in flight"},
+    {"--depth=257 x", 2, "--depth takes a number from 1 to 256, not 257", "past the most"},
+    {"--depth", 2, "--depth needs an argument", "the depth left out"},
     {"--where Size=Text x", 2, "usage:", "--where on no field"},
     {"--where {dos-rus} x", 2, "has no value 'DOS Rus'", "no such value"},
     {"-0 x", 2, "-0 goes with --files-from", "-0 alone"},
@@ -337,6 +340,8 @@ const StatusRow kStatusRows[] = {
     {"--explain --field Type x", 2, "--explain does not go with --field", "nor picks fields"},
     {"--explain --summary x", 2, "--explain does not go with --summary", "nor counts them"},
     {"--explain -j 2 x", 2, "--explain does not go with --jobs", "explain runs one path at a time"},
+    {"--explain --depth 2 x", 2, "--explain does not go with --depth",
+     "explain reads one path at a time"},
     {"--check-settings x", 2, "--check-settings takes no path", "settings are the module's"},
     {"--explain {missing}", 1, "{missing}: no such file or folder",
      "explain fails a missing path as the listing does"},
@@ -475,8 +480,8 @@ TEST(Host, AnUnreadablePathIsStillARow) {
 TEST(Host, HelpNamesTheFormatsOptionsAndStatuses) {
   const std::string help = Charsift("--help").out;
   for (const char* said : {"\\t \\n \\r \\\\", "jsonl", "--where", "--summary-only", "-j, --jobs",
-                           "1 to 256", "--files-from", "-L, --follow", "--check-settings",
-                           "\n      --  ", "Exit status: 0 all paths read, 1"})
+                           "1 to 256", "--depth N", "--files-from", "-L, --follow",
+                           "--check-settings", "\n      --  ", "Exit status: 0 all paths read, 1"})
     EXPECT_NE(help.find(said), std::string::npos) << said;
 }
 
@@ -553,7 +558,9 @@ TEST(Host, RecursiveWalkIsSortedDepthFirstWhateverTheJobs) {
     }
   }
   const std::string many = Quote(Text(dir / "many"));
-  for (const char* jobs : {"-j 1", "-j 4", "--jobs=3"}) {
+  // --depth: files read ahead of the -j workers, in any proportion to them.
+  for (const char* jobs :
+       {"-j 1", "-j 4", "--jobs=3", "-j 1 --depth 1", "-j 2 --depth=7", "-j 4 --depth 256"}) {
     const Outcome run = Charsift(std::string(jobs) + " -r --format tsv " + many);
     EXPECT_EQ(run.status, 0) << jobs << run.err;
     EXPECT_EQ(run.out, "Folder\t\t" + TsvText(Text(dir / "many")) + "\n" + expected) << jobs;
@@ -916,6 +923,49 @@ TEST(Host, TreeDeeperThanAPathReachesItsBottom) {
     }
     close(fd);
   }
+}
+
+// Files read ahead of the workers, through io_uring or the pool of threads,
+// relative to their folder or by path: the answers of the module's exports.
+TEST(Host, ReadAheadGivesTheExportsAnswers) {
+  TempDir dir;
+  const std::string ansi(70000, 'a'), cyrillic(3000, '\xE0');
+  // 2-byte UTF-8 letters, one cut by the end of the 65,535-byte sample.
+  std::string utf8;
+  while (utf8.size() < 65534)
+    utf8 += "\xD0\xB0";
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* why;
+  } files[] = {
+      {"empty", "", "an empty file is text: the read alone tells it"},
+      {"five", "{\\rtf", "the shortest signature"},
+      {"1023", ansi.substr(0, 1023), "a byte short of the text sample"},
+      {"1025", ansi.substr(0, 1024) + '\x01', "the binary code just past the text sample"},
+      {"65535", ansi.substr(0, 65535), "the UTF-8 sample exactly"},
+      {"70000", ansi.substr(0, 65535) + "\xD0\xB0", "UTF-8 past the largest sample"},
+      {"utf8cut", utf8 + "\xD0", "a letter cut by the sample's end"},
+      {"ru", cyrillic, "Cyrillic over the Russian sample"},
+  };
+  fs::create_directory(dir / "d");
+  for (const auto& f : files)
+    dir.WriteText("d/" + std::string(f.name), f.bytes);
+  fs::create_symlink("empty", dir / "d" / "link-to-file");
+  ASSERT_EQ(mkfifo((dir / "d" / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir / "d" / "link-to-fifo");
+  const std::string root = Quote(Text(dir / "d"));
+  const Outcome exports =
+      Charsift("-r --format tsv --module " + Quote(CHARSIFT_MODULE_PATH) + " " + root);
+  ASSERT_EQ(Count(exports.out, "\n"), std::size(files) + 4) << exports.err;
+  for (const char* fallback : {"", "1"})
+    for (const char* depth : {"-j 1 --depth 1", "-j 2", "-j 1 --depth 3"}) {
+      setenv("CHARSIFT_NO_IO_URING", fallback, 1);
+      const Outcome run = Charsift("-r --format tsv " + std::string(depth) + " " + root);
+      unsetenv("CHARSIFT_NO_IO_URING");
+      EXPECT_EQ(run.out, exports.out) << depth << (*fallback ? " without io_uring" : "");
+      EXPECT_EQ(run.err, exports.err) << "the FIFOs are told, never opened";
+    }
 }
 
 // Links: listed and not followed, the same on the command line and under -r;

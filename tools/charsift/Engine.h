@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "Module.h"
+#include "Walk.h"
+
+struct SingleOpenAnswer;
 
 namespace charsift::cli {
 
@@ -24,7 +27,18 @@ public:
   bool Answer(const HostString& name, const std::vector<int>& queried,
               std::vector<std::string>& cells) const;
 
+  // The bytes a reader ahead of the workers takes from the start of each
+  // regular file for these fields; 0 when the exports answer them.
+  std::size_t SampleSize(const std::vector<int>& queried) const;
+  // The cells from the item's sample, read that far or to the file's end;
+  // false when it holds none (the worker then calls Answer).
+  bool AnswerFromSample(Item& item, const std::vector<int>& queried) const;
+
 private:
+  bool Wants(const std::vector<int>& queried, bool& type, bool& encoding) const;
+  void Cells(const SingleOpenAnswer& answer, const std::vector<int>& queried,
+             std::vector<std::string>& cells) const;
+
   bool started_ = false;
   std::vector<int> kinds_; // per module field: kTypeField, kEncodingField or -1
 };

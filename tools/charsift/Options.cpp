@@ -22,9 +22,9 @@ constexpr unsigned kMaxJobs = 256;
 constexpr long kMaxCodePage = 65535;
 
 // The options that take a value.
-const char* const kTakeValues[] = {"--format", "--field",         "--where",       "--jobs",
-                                   "--module", "--files-from",    "--settings",    "--output-dir",
-                                   "--from",   "--ansi-codepage", "--dos-codepage"};
+const char* const kTakeValues[] = {"--format",     "--field",  "--where",         "--jobs",
+                                   "--depth",      "--module", "--files-from",    "--settings",
+                                   "--output-dir", "--from",   "--ansi-codepage", "--dos-codepage"};
 
 // A number from 1 to most, or a usage error naming the option.
 unsigned Number(const std::string& name, const std::string& value, long most) {
@@ -58,6 +58,8 @@ bool SetValue(Options& o, const std::string& name, const std::string& value) {
     o.where.push_back({value.substr(0, eq), value.substr(eq + 1)});
   } else if (name == "--jobs") {
     o.jobs = Number(name, value, kMaxJobs);
+  } else if (name == "--depth") {
+    o.depth = Number(name, value, kMaxJobs);
   } else if (name == "--ansi-codepage") {
     o.convert.ansiCodePage = Number(name, value, kMaxCodePage);
   } else if (name == "--dos-codepage") {
@@ -135,8 +137,8 @@ void RefuseConversion(const Options& o) {
     return;
   }
   RefuseWith(o, "--to-utf8",
-             {"--explain", "--check-settings", "--where", "--field", "--jobs", "--progress",
-              "--no-progress"});
+             {"--explain", "--check-settings", "--where", "--field", "--jobs", "--depth",
+              "--progress", "--no-progress"});
   if (c.inPlace == c.outputDir.has_value())
     throw UsageError{"--to-utf8 takes either --in-place or --output-dir DIR"};
   if (c.backupSuffix && !c.inPlace) throw UsageError{"--backup goes with --in-place"};
@@ -212,9 +214,9 @@ Asked Parse(const std::vector<Arg>& args, Options& o) {
       break;
     }
   }
-  const std::initializer_list<const char*> shaping = {"--format",   "--field",        "--where",
-                                                      "--summary",  "--summary-only", "--jobs",
-                                                      "--progress", "--no-progress"};
+  const std::initializer_list<const char*> shaping = {
+      "--format", "--field", "--where",    "--summary",    "--summary-only",
+      "--jobs",   "--depth", "--progress", "--no-progress"};
   RefuseConversion(o);
   // The module reads its own settings, and --explain checks against it.
   if (o.settings) RefuseWith(o, "--settings", {"--module", "--explain", "--check-settings"});

@@ -38,6 +38,7 @@ struct Options {
   bool summary = false, summaryOnly = false;
   std::optional<bool> progress; // unset: on a terminal
   unsigned jobs = 0;            // 0: the processors
+  unsigned depth = 0;           // files read at once; 0: the reader's own default
   Format format = Format::Table;
   std::vector<std::string> fields;
   std::vector<Where> where;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,18 @@ std::FILE* OpenList(const fs::path& path, std::string& why);
 // The identity of a folder (following links), for telling a loop; empty when unknown.
 std::string FolderIdentity(const fs::path& folder);
 
+// A folder's descriptor that the reads of its entries share, so that they
+// may outlive the walk's hold on the folder. Windows reads by path: none.
+struct SharedFolder {
+  int fd = -1;
+  bool readsWhole = false; // its file system cuts a read short only at a file's end
+  SharedFolder() = default;
+  SharedFolder(const SharedFolder&) = delete;
+  SharedFolder& operator=(const SharedFolder&) = delete;
+  ~SharedFolder();
+};
+using FolderShare = std::shared_ptr<const SharedFolder>;
+
 // A folder being walked. Off Windows it is held open and its entries are
 // reached through its descriptor, so a tree's depth is no limit.
 class OpenFolder {
@@ -111,6 +124,9 @@ public:
   bool List(std::vector<Entry>& entries, std::string& why) const;    // unsorted
   Look LookAt(const fs::path& path, const NativeString& name) const; // of an entry
   std::string Identity() const;                                      // as FolderIdentity
+  // The descriptor for the reads of its entries; null on Windows, and where
+  // so many folders are shared already that more could run out of descriptors.
+  FolderShare Share() const;
   // Lets go of the descriptor while the walk is deeper, keeping the folder's
   // identity (Windows holds none); Retake takes it again: as the ".." of
   // child, else as the entry name of parent, else by path. False unless it
@@ -125,6 +141,7 @@ private:
   int fd_ = -1;           // elsewhere it is held open
   bool released_ = false; // and may be let go of for a while
   std::string kept_;      // the identity it must have when taken again
+  mutable FolderShare share_;
 };
 
 // A path longer than the module can take: it is told, and the walk goes on.

@@ -1,6 +1,7 @@
-// The ordered worker pool: the walk on one thread, N workers asking the
-// module, and the items handed back in the walk's order, a bounded number
-// in flight so that memory stays flat.
+// The ordered worker pool: the walk on one thread, readers taking files'
+// first bytes ahead of N workers that ask the module or the linked-in code,
+// and the items handed back in the walk's order, a bounded number in flight
+// so that memory stays flat.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,13 @@ struct PoolHooks {
   // Runs on the calling thread before it waits for the next item, and every
   // tick while it waits; false stops, as done's false does.
   std::function<bool()> idle;
+  // Runs on readers threads of their own ahead of work, in the produced
+  // order, on up to readBatch items at once, and at most readAhead items
+  // ahead of the workers. Null: items go straight to the workers.
+  std::function<void(Item* const* items, std::size_t count)> read;
+  unsigned readers = 0;
+  std::size_t readBatch = 1;
+  std::size_t readAhead = 1;
 };
 
 // False when done or idle stopped the run (the producer may then still be blocked

@@ -51,40 +51,63 @@ struct SampleProbes {
   }
 };
 
+// Each step's sample, in bytes; all are read from offset 0.
+struct StepSizes {
+  std::size_t text, utf8 = 0, oem = 0, rus = 0;
+};
+
+StepSizes SizesInForce(bool wantEncoding) {
+  StepSizes s{TextSampleSize(text_buffer_size_kb)};
+  if (wantEncoding) {
+    s.utf8 = Utf8BufferSize() - 1;
+    if (oem_enabled != 0) s.oem = TextSampleSize(oem_buffer_size_kb);
+    if (rus_enabled != 0) s.rus = CyrillicBufferSize(rus_buffer_size_kb) - 1;
+  }
+  return s;
+}
+
 } // namespace
 
-bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding,
-                        SingleOpenAnswer& answer) {
+std::size_t SampleSize(bool wantEncoding) {
+  const StepSizes s = SizesInForce(wantEncoding);
+  return std::max({std::size_t{5}, s.text, s.utf8, s.oem, s.rus});
+}
+
+void AnswerFromSample(BYTE* bytes, DWORD got, bool empty, bool wantType, bool wantEncoding,
+                      SingleOpenAnswer& answer) {
+  const StepSizes s = SizesInForce(wantEncoding);
+  SampleProbes probes{bytes, got, s.utf8, s.oem, s.rus, false};
+  probes.isText =
+      empty || (s.text > 0 && InspectTextBytes(bytes, probes.Slice(s.text), false).IsText());
+  if (wantType) answer.type = LabelText(probes.isText ? Label::Text : Label::BinaryType);
+  if (wantEncoding) answer.encoding = LabelText(RunChain(probes, nullptr));
+}
+
+bool ReadSample(const WideString& path, std::size_t size, std::vector<BYTE>& buffer, DWORD& got,
+                bool& empty) {
   if (LookupMayDiffer(path)) return false;
   FileHandle file(OpenForReading(path));
   if (!file.IsOpen()) return false;
   // A device or a pipe is the exports' to answer.
   if (!charsift::cli::IsDiskFile(file.Get())) return false;
-  const std::int64_t size = GetFileSize64(file.Get());
-  if (size < 0) return false;
-
-  // Each step's sample, in bytes; all are read from offset 0.
-  const std::size_t textSize = TextSampleSize(text_buffer_size_kb);
-  std::size_t utf8Size = 0, oemSize = 0, rusSize = 0;
-  if (wantEncoding) {
-    utf8Size = Utf8BufferSize() - 1;
-    if (oem_enabled != 0) oemSize = TextSampleSize(oem_buffer_size_kb);
-    if (rus_enabled != 0) rusSize = CyrillicBufferSize(rus_buffer_size_kb) - 1;
-  }
-  std::size_t need = std::max({std::size_t{5}, textSize, utf8Size, oemSize, rusSize});
-  if (size > 0) need = std::min(need, static_cast<std::size_t>(size));
-
-  // Kept per thread: a small file costs no allocation. One byte more for the
-  // zero that ends the UTF-8 walk.
-  thread_local std::vector<BYTE> buffer;
+  const std::int64_t fileSize = GetFileSize64(file.Get());
+  if (fileSize < 0) return false;
+  std::size_t need = size;
+  if (fileSize > 0) need = std::min(need, static_cast<std::size_t>(fileSize));
+  // One byte more for the zero that ends the UTF-8 walk.
   if (buffer.size() < need + 1) buffer.resize(need + 1);
-  BYTE* bytes = buffer.data();
+  got = 0;
+  empty = fileSize == 0;
+  return ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(need), &got, nullptr) != FALSE;
+}
+
+bool AnswerBySingleOpen(const WideString& path, bool wantType, bool wantEncoding,
+                        SingleOpenAnswer& answer) {
+  // Kept per thread: a small file costs no allocation.
+  thread_local std::vector<BYTE> buffer;
   DWORD got = 0;
-  if (!ReadFile(file.Get(), bytes, static_cast<DWORD>(need), &got, nullptr)) return false;
-  SampleProbes probes{bytes, got, utf8Size, oemSize, rusSize, false};
-  probes.isText = size == 0 ||
-                  (textSize > 0 && InspectTextBytes(bytes, probes.Slice(textSize), false).IsText());
-  if (wantType) answer.type = LabelText(probes.isText ? Label::Text : Label::BinaryType);
-  if (wantEncoding) answer.encoding = LabelText(RunChain(probes, nullptr));
+  bool empty = false;
+  if (!ReadSample(path, SampleSize(wantEncoding), buffer, got, empty)) return false;
+  AnswerFromSample(buffer.data(), got, empty, wantType, wantEncoding, answer);
   return true;
 }

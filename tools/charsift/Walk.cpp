@@ -173,6 +173,11 @@ bool Walker::Visit(const fs::path& path, const NativeString& name, const Look& l
     if (look.link) item.link = LinkTarget(path);
   } else if (look.target == Kind::File) {
     item.checkRead = true;
+    // A link is followed by the open by path.
+    if (parent && !look.link) {
+      item.folder = parent->Share();
+      item.nameAt = path.native().size() - name.size();
+    }
   } else {
     item.problem = "not a regular file";
     item.unread = true;

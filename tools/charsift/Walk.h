@@ -24,6 +24,15 @@ struct Item {
   std::vector<std::string> cells; // the answers, in the order of the queried fields
   bool row = true;    // false: only told (a list's entry that names no path, a folder lost)
   bool named = false; // a path as given (command line or list), not one met in a folder
+  // A regular file's first bytes, read ahead of the worker, and a zero after
+  // them; sampled false: the worker opens the file itself.
+  std::vector<unsigned char> sample;
+  bool sampled = false;
+  bool empty = false; // the file's size is 0
+  // A file entry of a walked folder: the folder's descriptor and where the
+  // entry's name starts in path, for an open relative to it.
+  FolderShare folder;
+  std::size_t nameAt = 0;
 };
 
 // Paths one a line (or NUL-separated) from a stream, read as they are needed.

@@ -17,6 +17,7 @@
 #include "Output.h"
 #include "Platform.h"
 #include "Pool.h"
+#include "Reader.h"
 #include "Run.h"
 
 namespace charsift::cli {
@@ -119,8 +120,11 @@ int RunListing(const Options& o, const fs::path& moduleFile, const Module& modul
   hooks.produce = [&](const Walker::Push& push) { walker.Run(paths, lists, push); };
   Engine engine;
   if (!o.module) engine.Start(moduleFile, o.settings ? &*o.settings : nullptr, module.Fields());
+  if (const std::size_t size = o.module ? 0 : engine.SampleSize(plan.queried))
+    ReadAhead(hooks, size, o.depth ? o.depth : kDefaultDepth);
   hooks.work = [&](Item& item) {
-    if (item.row) AnswerItem(&engine, module, plan.queried, item);
+    if (item.row && !engine.AnswerFromSample(item, plan.queried))
+      AnswerItem(&engine, module, plan.queried, item);
   };
   hooks.done = [&](Item& item) {
     if (!item.problem.empty()) {

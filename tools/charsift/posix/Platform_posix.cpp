@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 
 #include "Charsift.h"
 #include "ModuleNames.h"
+#include "ReadAt.h"
 #include "platform/FileNames.h"
 
 namespace charsift::cli {
@@ -166,6 +169,7 @@ bool OpenFolder::Open(const OpenFolder* parent, const fs::path& path, const Nati
 }
 
 void OpenFolder::Release() {
+  share_.reset(); // the reads of its entries in flight keep their own
   kept_ = Identity();
   close(fd_);
   fd_ = -1;
@@ -212,6 +216,64 @@ Look OpenFolder::LookAt(const fs::path&, const NativeString& name) const {
 std::string OpenFolder::Identity() const {
   struct stat st;
   return fstat(fd_, &st) == 0 ? IdentityOf(st) : "";
+}
+
+namespace {
+
+std::atomic<int> sharedFolders{0};
+
+// File systems whose regular files deliver every byte asked for up to their
+// end; elsewhere (network, FUSE, procfs, sysfs) the size is asked too.
+bool ReadsWhole(decltype(statfs::f_type) type) {
+  switch (static_cast<unsigned long>(type)) {
+  case 0xEF53:     // ext2, ext3, ext4
+  case 0x58465342: // XFS
+  case 0x9123683E: // Btrfs
+  case 0x01021994: // tmpfs
+  case 0xF2F52010: // F2FS
+  case 0x794C7630: // overlayfs
+  case 0x2FC12FC1: // ZFS
+  case 0x73717368: // SquashFS
+  case 0xE0F5E1E2: // EROFS
+  case 0x4D44:     // FAT
+  case 0x2011BAB0: // exFAT
+  case 0x7366746E: // NTFS
+  case 0x9660:     // ISO 9660
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+SharedFolder::~SharedFolder() {
+  if (fd < 0) return;
+  close(fd);
+  --sharedFolders;
+}
+
+unsigned DescriptorShare() {
+  static const unsigned share = [] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256u;
+    return static_cast<unsigned>(std::clamp<rlim_t>(limit.rlim_cur / 4, 1, 256));
+  }();
+  return share;
+}
+
+FolderShare OpenFolder::Share() const {
+  // Folders shared with reads at once: each holds a descriptor.
+  if (share_ || fd_ < 0 || sharedFolders.load() >= static_cast<int>(DescriptorShare()))
+    return share_;
+  auto shared = std::make_shared<SharedFolder>();
+  shared->fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (shared->fd < 0) return nullptr;
+  ++sharedFolders;
+  struct statfs fsInfo;
+  shared->readsWhole = fstatfs(shared->fd, &fsInfo) == 0 && ReadsWhole(fsInfo.f_type);
+  share_ = std::move(shared);
+  return share_;
 }
 
 bool TooLongForModule(const fs::path& path) { return path.native().size() >= PATH_MAX; }

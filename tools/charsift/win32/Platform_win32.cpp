@@ -404,6 +404,9 @@ bool OpenFolder::List(std::vector<Entry>& entries, std::string& why) const {
 Look OpenFolder::LookAt(const fs::path& path, const NativeString&) const {
   return cli::LookAt(path);
 }
+SharedFolder::~SharedFolder() = default;
+FolderShare OpenFolder::Share() const { return nullptr; }
+
 std::string OpenFolder::Identity() const { return FolderIdentity(path_); }
 void OpenFolder::Release() {} // nothing is held: the folder is listed by its path
 bool OpenFolder::Retake(const OpenFolder*, const OpenFolder*, const fs::path&,
