@@ -42,26 +42,30 @@ public:
   // Converts all of in to out; false with errno (EILSEQ, EINVAL) and the
   // bytes of in taken before the failure in consumed.
   bool Run(std::string_view in, std::string& out, std::size_t& consumed) {
-    out.assign(in.size() * 2 + 16, '\0');
+    // Through a small buffer: a result made to its largest size first would
+    // be filled with zeros, and faulted in, before iconv wrote a byte of it.
+    out.clear();
+    out.reserve(in.size() * 2);
+    char buffer[1 << 16];
     char* from = const_cast<char*>(in.data());
-    std::size_t left = in.size(), done = 0;
-    for (;;) {
-      char* to = out.data() + done;
-      std::size_t room = out.size() - done;
-      const std::size_t r = iconv(cd_, left ? &from : nullptr, &left, &to, &room);
-      done = out.size() - room;
-      if (r != static_cast<std::size_t>(-1) && left == 0) break;
-      if (r == static_cast<std::size_t>(-1) && errno == E2BIG) {
-        out.resize(out.size() * 2);
-        continue;
-      }
+    std::size_t left = in.size();
+    for (bool ending = false;;) {
+      char* to = buffer;
+      std::size_t room = sizeof buffer;
+      // Once all of in is taken, the calls without input end a shift state.
+      const std::size_t r =
+          ending ? iconv(cd_, nullptr, nullptr, &to, &room) : iconv(cd_, &from, &left, &to, &room);
+      const int error = errno;
+      out.append(buffer, static_cast<std::size_t>(to - buffer));
+      if (r == static_cast<std::size_t>(-1) && error == E2BIG) continue;
       if (r == static_cast<std::size_t>(-1)) {
         consumed = in.size() - left;
-        out.resize(done);
+        errno = error;
         return false;
       }
+      if (ending) break;
+      ending = true;
     }
-    out.resize(done);
     consumed = in.size();
     return true;
   }
