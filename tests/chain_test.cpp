@@ -237,6 +237,32 @@ private:
   std::mt19937 rng_;
 };
 
+// Files on which the chain fuzzer found the module and the reference apart,
+// under the defaults and the few settings named.
+TEST(Chain, MatchesTheReferenceOnFoundCases) {
+  struct Found {
+    const char* why;
+    Bytes content;
+    int oemDraw, oemPercent;
+    const char* label;
+  };
+  const Found found[] = {
+      {"a run of shades and blocks in any mix counts, whole, for its first code (B2 of B2 DE)",
+       B({0x6A, 0xB2, 0xDE, 0x57, 0xE0, 0xFF, 0x7F, 0x57, 0xDF, 0xBE}), 2, 28, "DOS"},
+  };
+  SettingsGuard guard;
+  TempDir dir;
+  for (const Found& f : found) {
+    reference::Settings s;
+    s.oemDraw = f.oemDraw;
+    s.oemPercent = f.oemPercent;
+    const auto path = dir.Write("found.bin", f.content);
+    reference::ApplyToModule(s);
+    EXPECT_EQ(reference::Classify(path, s), f.label) << f.why;
+    EXPECT_EQ(ClassifyEncoding(Wide(path)), f.label) << f.why;
+  }
+}
+
 TEST(Chain, MatchesTheReferenceOnRandomFiles) {
   SettingsGuard guard;
   TempDir dir;

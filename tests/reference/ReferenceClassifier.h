@@ -108,6 +108,16 @@ inline bool Draws(const Bytes& sample, std::size_t i, int run) {
   return above + column < line - 1 && sample[above + column] == sample[i];
 }
 
+// Where the drawing at i is counted: a run of shades and blocks counts,
+// whole, for the code it starts with (▀▄█ is one drawing, not three codes
+// of a third each); any other code for itself.
+inline std::uint8_t CountedAs(const Bytes& sample, std::size_t i) {
+  if (!IsShadeOrBlock(sample[i])) return sample[i];
+  while (i > 0 && IsBoxCode(sample[i - 1]) && IsShadeOrBlock(sample[i - 1]))
+    --i;
+  return sample[i];
+}
+
 inline bool IsOem(const Bytes& sample, const Settings& s) {
   if (sample.empty() || !IsText(sample, s.binaryIgnore)) return false;
   long long counts[256] = {}, high = 0;
@@ -116,7 +126,10 @@ inline bool IsOem(const Bytes& sample, const Settings& s) {
     const std::uint8_t b = sample[i];
     if (b < 0x80) continue;
     ++high;
-    if (run == 0 || (IsBoxCode(b) && Draws(sample, i, run))) ++counts[b];
+    if (run == 0)
+      ++counts[b];
+    else if (IsBoxCode(b) && Draws(sample, i, run))
+      ++counts[CountedAs(sample, i)];
   }
   if (high == 0) return false;
   for (int code = 0xB0; code <= 0xFF; ++code) {
